@@ -1,0 +1,32 @@
+// The library's switchable diagnostic channel. Lines go to the debugger output on Windows and to
+// standard error elsewhere, with no prefix, time stamp or level.
+#pragma once
+
+#include <string>
+
+#include "orba/Export.h"
+
+namespace ORBA {
+namespace Core {
+namespace Logger {
+
+// Writes `text` as one line while core logging is switched on; otherwise does nothing.
+ORBA_API void Log(const std::string& text);
+
+// Writes `text` as one line when `force` is true or core logging is switched on. Text that is not
+// well-formed UTF-8 is written as raw bytes followed by the conversion error. Never throws.
+ORBA_API void Log(const std::string& text, bool force);
+
+class ORBA_API LogSetting {
+public:
+    // The core-log switch; false when the library is loaded.
+    static bool getUseOrbaCoreLog();
+    static void setUseOrbaCoreLog(bool use);
+
+private:
+    static bool useOrbaCoreLog;
+};
+
+}  // namespace Logger
+}  // namespace Core
+}  // namespace ORBA

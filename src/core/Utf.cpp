@@ -1,0 +1,97 @@
+#include "core/Utf.h"
+
+#include <cstdint>
+#include <stdexcept>
+
+namespace ORBA {
+namespace Core {
+namespace {
+
+[[noreturn]] void badConversion() { throw std::range_error("bad conversion"); }
+
+bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::u16string utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::uint32_t cp = 0;
+        std::size_t extra = 0;
+        std::uint32_t minimum = 0;
+        if (lead < 0x80) {
+            out.push_back(static_cast<char16_t>(lead));
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            cp = lead & 0x1Fu;
+            extra = 1;
+            minimum = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            cp = lead & 0x0Fu;
+            extra = 2;
+            minimum = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            cp = lead & 0x07u;
+            extra = 3;
+            minimum = 0x10000;
+        } else {
+            badConversion();
+        }
+        if (text.size() - i <= extra) badConversion();
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const unsigned char byte = static_cast<unsigned char>(text[i + k]);
+            if (!isContinuation(byte)) badConversion();
+            cp = (cp << 6) | (byte & 0x3Fu);
+        }
+        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) badConversion();
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 1 >= text.size()) badConversion();
+            const std::uint32_t low = text[i + 1];
+            if (low < 0xDC00 || low > 0xDFFF) badConversion();
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            ++i;
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            badConversion();
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace Core
+}  // namespace ORBA

@@ -1,0 +1,85 @@
+#include "orba/Plugin.h"
+
+#include <exception>
+#include <string>
+
+#include "orba/Logger.h"
+#include "orba/StringUtil.h"
+#include "plugin/CommandKeys.h"
+#include "plugin/PluginState.h"
+#include "plugin/TrackerContext.h"
+
+namespace ORBA {
+namespace {
+
+bool isCommand(const std::string& name, const std::string& command) {
+    return Core::StringUtil::isEqual(name, command, Core::CaseSensitive);
+}
+
+const OrbaPluginInterface kPluginInterface = {&TriggerOrbaThirdPartyTrackerEventCallbackFunc};
+
+// Logging at the boundary must not throw either (building the line can run out of memory).
+void logBoundaryError(const char* message) noexcept {
+    try {
+        Core::Logger::Log(message);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+PluginState& pluginState() {
+    static PluginState state;
+    return state;
+}
+
+void dispatchCommandText(const std::string& text) {
+    JsonValue root = parseCommandText(text);
+    // Member access turns an array or scalar root into an empty object: no name, no body.
+    const std::string name = root[Keys::kEvent].asString();
+    const bool hasBody = root.contains(Keys::kBody);
+    PluginState& state = pluginState();
+
+    if (isCommand(name, Keys::kInitTracker)) {
+        if (hasBody) runInitTracker(root.at(Keys::kBody));
+    } else if (isCommand(name, Keys::kSetEnable) && hasBody) {
+        const JsonValue body = root.at(Keys::kBody);
+        if (body.contains(Keys::kEnable) && body.at(Keys::kEnable).is(JsonKind::Boolean)) {
+            state.trackerEnabled = body.at(Keys::kEnable).asBool();
+        }
+    }
+
+    if (!state.trackerEnabled) return;
+
+    if (isCommand(name, Keys::kSetCommonContext)) {
+        if (hasBody) applyCommonContext(sharedContext(), root.at(Keys::kBody));
+    } else if (isCommand(name, Keys::kSendEvent)) {
+        if (hasBody) runSendEvent(root.at(Keys::kBody));
+    } else if (isCommand(name, Keys::kSendRevenueEvent)) {
+        if (hasBody) runSendRevenueEvent(root.at(Keys::kBody));
+    } else if (isCommand(name, Keys::kSuccessSignIn)) {
+        runAccountChange(root);
+    } else if (isCommand(name, Keys::kSuccessSignOut)) {
+        runSignOut();
+    } else if (isCommand(name, Keys::kPlayerChange)) {
+        runAccountChange(root);
+    }
+}
+
+}  // namespace ORBA
+
+extern "C" const ORBA::OrbaPluginInterface* createOrbaPluginInterface() {
+    return &ORBA::kPluginInterface;
+}
+
+void TriggerOrbaThirdPartyTrackerEventCallbackFunc(const char* command) {
+    if (command == nullptr) return;
+    try {
+        ORBA::dispatchCommandText(std::string(command));
+    } catch (const std::exception& error) {
+        ORBA::logBoundaryError(error.what());
+    } catch (...) {
+        // Whatever is thrown, the host's thread must get control back.
+        ORBA::logBoundaryError("Unknown exception in tracker command");
+    }
+}

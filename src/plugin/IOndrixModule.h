@@ -1,0 +1,28 @@
+// The reporting-module interface behind every tracker command.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "plugin/JsonValue.h"
+
+namespace ORBA {
+
+// State contract kept by every implementation: a successful init sets "session pending";
+// startSession clears it and reports the launch; holdSession sets it; the customer user id
+// changes only while it is set; events are dropped (not queued) while it is set.
+class IOndrixModule {
+public:
+    virtual ~IOndrixModule() = default;
+
+    // Configures the module from InitTracker's body; true when it is ready to report.
+    virtual bool init(const JsonValue& body) = 0;
+    virtual void startSession(bool accountChange) = 0;
+    virtual void holdSession() = 0;
+    virtual void setCustomerUserId(const std::string& customerUserId) = 0;
+    virtual void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
+                           const nlohmann::json& customParameters) = 0;
+};
+
+}  // namespace ORBA

@@ -1,0 +1,100 @@
+// The plug-in's own JSON value, into which every command text is converted before a handler
+// reads it: a kind tag and a one-word payload, with value semantics.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace ORBA {
+
+enum class JsonKind : std::int32_t {
+    String = 0,
+    Float = 1,
+    Integer = 2,
+    Boolean = 3,
+    Object = 4,
+    Array = 5,
+    Null = 6,
+};
+
+class JsonValue {
+public:
+    // Members ordered by byte-wise key comparison.
+    using ObjectMap = std::map<std::string, JsonValue>;
+    using ArrayList = std::vector<JsonValue>;
+
+    JsonValue() noexcept;  // Null
+    explicit JsonValue(std::string text);
+    explicit JsonValue(const char* text);
+    explicit JsonValue(double number);
+    explicit JsonValue(std::int64_t number);
+    explicit JsonValue(bool flag);
+    static JsonValue makeObject();
+    static JsonValue makeArray();
+
+    JsonValue(const JsonValue& other);
+    JsonValue(JsonValue&& other) noexcept;
+    JsonValue& operator=(const JsonValue& other);
+    JsonValue& operator=(JsonValue&& other) noexcept;
+    ~JsonValue();
+
+    JsonKind kind() const noexcept { return kind_; }
+    bool is(JsonKind kind) const noexcept { return kind_ == kind; }
+
+    // True only for an Object with a member `key`.
+    bool contains(const std::string& key) const;
+
+    // Turns a non-Object into an empty Object first, then returns the member, inserting Null.
+    JsonValue& operator[](const std::string& key);
+
+    // The member of an Object; throws std::out_of_range("invalid map<K, T> key") when absent.
+    const JsonValue& at(const std::string& key) const;
+
+    // Appends to an Array; a non-Array first becomes an empty Array.
+    void pushBack(JsonValue element);
+
+    // The text of a String; empty for every other kind.
+    std::string asString() const;
+    // The Boolean payload; false for every other kind.
+    bool asBool() const noexcept;
+    // The Integer payload; 0 for every other kind.
+    std::int64_t asInteger() const noexcept;
+    // An Integer converted to double, or the Float payload; 0 for every other kind.
+    double asDouble() const noexcept;
+    // Member count of an Object, element count of an Array, 0 otherwise.
+    std::size_t size() const noexcept;
+
+    // Object or Array as compact JSON text, non-ASCII written as UTF-8; empty for other kinds.
+    // Throws the JSON library's type error on text that is not well-formed UTF-8.
+    std::string toJsonText() const;
+
+    // The same value as the JSON library's value.
+    nlohmann::json toJson() const;
+    // Kind-by-kind conversion; byte arrays and discarded values yield Null.
+    static JsonValue fromJson(const nlohmann::json& value);
+
+private:
+    void release() noexcept;
+    void copyFrom(const JsonValue& other);
+
+    JsonKind kind_ = JsonKind::Null;
+    union Payload {
+        std::string* string;
+        double floating;
+        std::int64_t integer;
+        bool boolean;
+        ObjectMap* object;
+        ArrayList* array;
+    } payload_{};
+};
+
+// Parses one command text strictly (no comments, nothing but white space after the value, a
+// leading UTF-8 byte-order mark accepted). Only an Object or Array survives at the top level;
+// any other top level yields Null. Throws Core::ORBAJsonException with the library's message.
+JsonValue parseCommandText(const std::string& text);
+
+}  // namespace ORBA

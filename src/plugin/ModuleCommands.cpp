@@ -1,0 +1,72 @@
+// InitTracker's module selection and the account commands.
+#include <utility>
+
+#include "plugin/CommandKeys.h"
+#include "plugin/PluginState.h"
+#include "plugin/TrackerContext.h"
+#include "tracker/NativeModule.h"
+#include "tracker/SteamModule.h"
+
+namespace ORBA {
+namespace {
+
+std::unique_ptr<IOndrixModule> makeBuiltInModule(bool steam) {
+    if (steam) return std::make_unique<OndrixSteamModuleImpl>();
+    return std::make_unique<OndrixNativeModuleImpl>();
+}
+
+ModuleFactory& moduleFactory() {
+    static ModuleFactory factory = makeBuiltInModule;
+    return factory;
+}
+
+// Steam is the default: only the Boolean false selects the plain PC module.
+bool selectsSteam(const JsonValue& body) {
+    if (!body.contains(Keys::kIsSteam)) return true;
+    const JsonValue& isSteam = body.at(Keys::kIsSteam);
+    return !isSteam.is(JsonKind::Boolean) || isSteam.asBool();
+}
+
+}  // namespace
+
+void setModuleFactory(ModuleFactory factory) {
+    moduleFactory() = factory ? std::move(factory) : ModuleFactory(makeBuiltInModule);
+}
+
+void runInitTracker(JsonValue body) {
+    PluginState& state = pluginState();
+    // The new module is installed before the old one is destroyed.
+    std::unique_ptr<IOndrixModule> previous = std::move(state.activeModule);
+    state.activeModule = moduleFactory()(selectsSteam(body));
+    previous.reset();
+
+    if (!state.activeModule || !state.activeModule->init(body)) return;
+    state.activeModule->startSession(false);
+    applyCommonContext(sharedContext(), std::move(body));
+    state.trackerEnabled = true;
+}
+
+void runAccountChange(const JsonValue& command) {
+    IOndrixModule* module = pluginState().activeModule.get();
+    if (module == nullptr || !command.contains(Keys::kBody)) return;
+    const JsonValue& body = command.at(Keys::kBody);
+    if (!body.contains(Keys::kData)) return;
+    const JsonValue& data = body.at(Keys::kData);
+    const std::string accountId =
+        data.contains(Keys::kAccountId) ? data.at(Keys::kAccountId).asString() : std::string();
+    if (accountId.empty()) return;
+
+    module->holdSession();
+    module->setCustomerUserId(accountId);
+    module->startSession(true);
+}
+
+void runSignOut() {
+    IOndrixModule* module = pluginState().activeModule.get();
+    if (module == nullptr) return;
+    module->holdSession();
+    module->setCustomerUserId(std::string());
+    module->startSession(true);
+}
+
+}  // namespace ORBA

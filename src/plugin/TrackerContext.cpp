@@ -1,0 +1,64 @@
+#include "plugin/TrackerContext.h"
+
+#include "plugin/CommandKeys.h"
+
+namespace ORBA {
+namespace {
+
+// The member's text when it is a String; otherwise empty. Reads through member access, so a
+// non-object `value` becomes an empty object, exactly as the context rules expect.
+std::string stringMember(JsonValue& value, const std::string& key) {
+    const JsonValue& member = value[key];
+    return member.is(JsonKind::String) ? member.asString() : std::string();
+}
+
+bool hasStringMember(const JsonValue& value, const std::string& key) {
+    return value.contains(key) && value.at(key).is(JsonKind::String);
+}
+
+}  // namespace
+
+std::shared_ptr<OndrixContext>& sharedContext() {
+    static std::shared_ptr<OndrixContext> context = std::make_shared<OndrixContext>();
+    return context;
+}
+
+void applyCommonContext(const std::shared_ptr<OndrixContext>& context, JsonValue value) {
+    OndrixContext fresh;
+    fresh.did = stringMember(value, Keys::kDid);
+    fresh.appId = stringMember(value, Keys::kAppId);
+    fresh.analyticsId = stringMember(value, Keys::kAnalyticsId);
+    fresh.serverId = stringMember(value, Keys::kServerId);
+    fresh.orbaCountry = stringMember(value, Keys::kOrbaCountry);
+    *context = std::move(fresh);
+}
+
+void writeContextTo(const std::shared_ptr<OndrixContext>& context, nlohmann::json& object) {
+    object[Keys::kDid] = context->did;
+    object[Keys::kAppId] = context->appId;
+    object[Keys::kAnalyticsId] = context->analyticsId;
+    object[Keys::kServerId] = context->serverId;
+    object[Keys::kOrbaCountry] = context->orbaCountry;
+}
+
+TrackerConfig readTrackerConfig(const JsonValue& body) {
+    const bool nested = body.contains(Keys::kConfig) && body.at(Keys::kConfig).is(JsonKind::Object);
+    const JsonValue& source = nested ? body.at(Keys::kConfig) : body;
+
+    TrackerConfig config;
+    if (hasStringMember(source, Keys::kKey)) {
+        config.devKey = source.at(Keys::kKey).asString();
+    } else if (hasStringMember(source, Keys::kDevKey)) {
+        config.devKey = source.at(Keys::kDevKey).asString();
+    }
+    if (hasStringMember(source, Keys::kAppId)) config.appId = source.at(Keys::kAppId).asString();
+    if (hasStringMember(source, Keys::kSteamAppId)) {
+        config.steamAppId = source.at(Keys::kSteamAppId).asString();
+    }
+    if (hasStringMember(source, Keys::kAppVersion)) {
+        config.appVersion = source.at(Keys::kAppVersion).asString();
+    }
+    return config;
+}
+
+}  // namespace ORBA

@@ -1,0 +1,55 @@
+// The reporting module of plain PC builds.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "plugin/IOndrixModule.h"
+
+namespace ORBA {
+
+// Holds the credentials and the customer user id of a plain PC game, in memory only.
+class NativeReporter {
+public:
+    // Stores the credentials and sets "session pending".
+    void configure(std::string devKey, std::string appId, std::string appVersion);
+    void startSession();
+    void holdSession() { sessionPending_ = true; }
+    void setCustomerUserId(const std::string& customerUserId);
+    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
+                   const nlohmann::json& customParameters);
+
+    bool sessionPending() const { return sessionPending_; }
+    const std::string& devKey() const { return devKey_; }
+    const std::string& appId() const { return appId_; }
+    const std::string& appVersion() const { return appVersion_; }
+    const std::string& customerUserId() const { return customerUserId_; }
+
+private:
+    std::string devKey_;
+    std::string appId_;
+    std::string appVersion_;
+    // A reporter that no init configured keeps events back until a session start.
+    bool sessionPending_ = true;
+    std::string customerUserId_;
+};
+
+class OndrixNativeModuleImpl : public IOndrixModule {
+public:
+    OndrixNativeModuleImpl();
+
+    bool init(const JsonValue& body) override;
+    // Reports the launch on every call; `accountChange` does not matter on plain PC.
+    void startSession(bool accountChange) override;
+    void holdSession() override;
+    void setCustomerUserId(const std::string& customerUserId) override;
+    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
+                   const nlohmann::json& customParameters) override;
+
+    const NativeReporter& reporter() const { return *reporter_; }
+
+private:
+    std::unique_ptr<NativeReporter> reporter_;
+};
+
+}  // namespace ORBA

@@ -1,0 +1,56 @@
+// The reporting module of Steam builds: reports under the Steam application id.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "plugin/IOndrixModule.h"
+
+namespace ORBA {
+
+class SteamReporter {
+public:
+    // Stores the credentials and sets "session pending". `steamIdEnabled` says whether the
+    // Steam API answered, so that records may carry the player's Steam ID.
+    void configure(std::string devKey, std::string appId, bool steamIdEnabled);
+    void startSession(bool accountChange);
+    void holdSession() { sessionPending_ = true; }
+    void setCustomerUserId(const std::string& customerUserId);
+    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
+                   const nlohmann::json& customParameters);
+
+    bool sessionPending() const { return sessionPending_; }
+    bool steamIdEnabled() const { return steamIdEnabled_; }
+    const std::string& devKey() const { return devKey_; }
+    const std::string& appId() const { return appId_; }
+    const std::string& customerUserId() const { return customerUserId_; }
+
+private:
+    std::string devKey_;
+    std::string appId_;
+    bool sessionPending_ = true;
+    bool steamIdEnabled_ = false;
+    std::string customerUserId_;
+};
+
+class OndrixSteamModuleImpl : public IOndrixModule {
+public:
+    OndrixSteamModuleImpl();
+
+    // The Steam application id comes from the Steam API when it starts, else from the
+    // configured "steamAppId"; init fails when neither gives one.
+    bool init(const JsonValue& body) override;
+    // An account change reports no launch.
+    void startSession(bool accountChange) override;
+    void holdSession() override;
+    void setCustomerUserId(const std::string& customerUserId) override;
+    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
+                   const nlohmann::json& customParameters) override;
+
+    const SteamReporter& reporter() const { return *reporter_; }
+
+private:
+    std::unique_ptr<SteamReporter> reporter_;
+};
+
+}  // namespace ORBA

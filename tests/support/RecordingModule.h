@@ -1,0 +1,86 @@
+// A module that records every call made on it, for checking the command sequences.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "plugin/IOndrixModule.h"
+#include "plugin/PluginState.h"
+#include "plugin/TrackerContext.h"
+#include "orba/Logger.h"
+
+namespace OrbaTest {
+
+struct SendEventCall {
+    std::string eventName;
+    nlohmann::json eventParameters;
+    nlohmann::json customParameters;
+};
+
+// Shared by every module a test makes, so that it outlives the modules.
+struct CallLog {
+    std::vector<std::string> calls;
+    std::vector<SendEventCall> events;
+    std::vector<ORBA::JsonValue> initBodies;
+    bool initResult = true;
+    int modulesMade = 0;
+};
+
+class RecordingModule : public ORBA::IOndrixModule {
+public:
+    RecordingModule(std::shared_ptr<CallLog> log, bool steam)
+        : log_(std::move(log)), name_((steam ? "steam#" : "native#") + std::to_string(++log_->modulesMade)) {}
+    ~RecordingModule() override { log_->calls.push_back(name_ + " destroyed"); }
+
+    bool init(const ORBA::JsonValue& body) override {
+        log_->calls.push_back(name_ + " init");
+        log_->initBodies.push_back(body);
+        return log_->initResult;
+    }
+    void startSession(bool accountChange) override {
+        log_->calls.push_back(name_ + std::string(" startSession(") + (accountChange ? "true)" : "false)"));
+    }
+    void holdSession() override { log_->calls.push_back(name_ + " holdSession"); }
+    void setCustomerUserId(const std::string& id) override {
+        log_->calls.push_back(name_ + " setCustomerUserId(" + id + ")");
+    }
+    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
+                   const nlohmann::json& customParameters) override {
+        log_->calls.push_back(name_ + " sendEvent(" + eventName + ")");
+        log_->events.push_back({eventName, eventParameters, customParameters});
+    }
+
+private:
+    std::shared_ptr<CallLog> log_;
+    std::string name_;
+};
+
+// Resets the process-wide plug-in state around each test and installs recording modules.
+class PluginStateGuard {
+public:
+    PluginStateGuard() : log(std::make_shared<CallLog>()) {
+        reset();
+        ORBA::setModuleFactory([log = log](bool steam) -> std::unique_ptr<ORBA::IOndrixModule> {
+            return std::make_unique<RecordingModule>(log, steam);
+        });
+    }
+    ~PluginStateGuard() {
+        reset();
+        ORBA::setModuleFactory(nullptr);
+    }
+
+    std::shared_ptr<CallLog> log;
+
+private:
+    static void reset() {
+        ORBA::pluginState().trackerEnabled = false;
+        ORBA::pluginState().activeModule.reset();
+        *ORBA::sharedContext() = ORBA::OndrixContext();
+        ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
+    }
+};
+
+}  // namespace OrbaTest

@@ -1,0 +1,125 @@
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "orba/Logger.h"
+#include "orba/Plugin.h"
+#include "support/DebugOutputCapture.h"
+#include "support/RecordingModule.h"
+
+using OrbaTest::DebugOutputCapture;
+using Calls = std::vector<std::string>;
+
+namespace {
+
+void run(const std::string& text) { TriggerOrbaThirdPartyTrackerEventCallbackFunc(text.c_str()); }
+
+class DispatcherTest : public ::testing::Test {
+protected:
+    bool enabled() const { return ORBA::pluginState().trackerEnabled; }
+    OrbaTest::PluginStateGuard guard;
+    OrbaTest::CallLog& log = *guard.log;
+};
+
+TEST_F(DispatcherTest, InterfaceRecordIsOneFixedCallback) {
+    const ORBA::OrbaPluginInterface* first = createOrbaPluginInterface();
+    EXPECT_EQ(first, createOrbaPluginInterface());
+    EXPECT_EQ(first->triggerEventCallback, &TriggerOrbaThirdPartyTrackerEventCallbackFunc);
+    EXPECT_EQ(sizeof(ORBA::OrbaPluginInterface), sizeof(void*));
+}
+
+TEST_F(DispatcherTest, GatedCommandsWaitForTheGateSilently) {
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    DebugOutputCapture capture;
+    run(R"({"event":"SendEvent","body":{"eventName":"e"}})");
+    run(R"({"event":"SetCommonContext","body":{"did":"d"}})");
+    run(R"({"event":"SuccessSignOut"})");
+    run(R"({"event":"SetEnable","body":{"enable":"true"}})");
+    EXPECT_FALSE(enabled());
+    run(R"([1,2,3])");
+    run(R"("SetEnable")");
+    run(R"({"event":"initTracker","body":{"isSteam":false,"config":{"appId":"a"}}})");
+    EXPECT_EQ(capture.finish(), "");
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_EQ(ORBA::sharedContext()->did, "");
+}
+
+TEST_F(DispatcherTest, SetEnableOpensAndClosesTheGate) {
+    run(R"({"event":"SetEnable","body":{"enable":true}})");
+    EXPECT_TRUE(enabled());
+    run(R"({"event":"SetCommonContext","body":{"did":"d"}})");
+    EXPECT_EQ(ORBA::sharedContext()->did, "d");
+    run(R"({"event":"SetEnable","body":{"enable":false}})");
+    EXPECT_FALSE(enabled());
+    run(R"({"event":"SetEnable"})");
+    run(R"({"event":"SetEnable","body":{}})");
+    EXPECT_FALSE(enabled());
+}
+
+TEST_F(DispatcherTest, GatedCommandsWithoutAModuleDoNothing) {
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    run(R"({"event":"SetEnable","body":{"enable":true}})");
+    DebugOutputCapture capture;
+    run(R"({"event":"SendEvent","body":{"eventName":"e"}})");
+    run(R"({"event":"SendRevenueEvent","body":{"data":{}}})");
+    run(R"({"event":"SuccessSignIn","body":{"data":{"accountId":"p"}}})");
+    run(R"({"event":"PlayerChange","body":{"data":{"accountId":"p"}}})");
+    run(R"({"event":"SuccessSignOut"})");
+    EXPECT_EQ(capture.finish(), "");
+    EXPECT_EQ(log.modulesMade, 0);
+}
+
+TEST_F(DispatcherTest, ParseErrorsAreLoggedOnlyWhileLoggingIsOn) {
+    DebugOutputCapture quiet;
+    run("{\"event\":");
+    EXPECT_EQ(quiet.finish(), "");
+
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    DebugOutputCapture capture;
+    run("{\"event\":\"SetEnable\",\"body\":{\"enable\":true}} trailing");
+    EXPECT_EQ(capture.finish(),
+              "[json.exception.parse_error.101] parse error at line 1, column 48: syntax error while "
+              "parsing value - invalid literal; last read: '\"enable\":true}} tra'; expected end of "
+              "input\n");
+    EXPECT_FALSE(enabled());
+}
+
+TEST_F(DispatcherTest, NullCommandIsIgnored) {
+    TriggerOrbaThirdPartyTrackerEventCallbackFunc(nullptr);
+    EXPECT_FALSE(enabled());
+}
+
+class ThrowingModule : public ORBA::IOndrixModule {
+public:
+    explicit ThrowingModule(bool standard) : standard_(standard) {}
+    bool init(const ORBA::JsonValue&) override { return true; }
+    void startSession(bool) override {
+        if (standard_) throw std::runtime_error("start failed");
+        throw 42;
+    }
+    void holdSession() override {}
+    void setCustomerUserId(const std::string&) override {}
+    void sendEvent(const std::string&, const nlohmann::json&, const nlohmann::json&) override {}
+
+private:
+    bool standard_;
+};
+
+TEST_F(DispatcherTest, NoExceptionCrossesTheBoundary) {
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    for (const bool standard : {true, false}) {
+        ORBA::setModuleFactory([standard](bool) -> std::unique_ptr<ORBA::IOndrixModule> {
+            return std::make_unique<ThrowingModule>(standard);
+        });
+        DebugOutputCapture capture;
+        run(R"({"event":"InitTracker","body":{"did":"d","config":{"steamAppId":"1"}}})");
+        EXPECT_EQ(capture.finish(),
+                  standard ? "start failed\n" : "Unknown exception in tracker command\n");
+        // Abandoned at the throw: the context and the gate are untouched, the module stays.
+        EXPECT_FALSE(enabled());
+        EXPECT_EQ(ORBA::sharedContext()->did, "");
+        EXPECT_NE(ORBA::pluginState().activeModule, nullptr);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "plugin/JsonValue.h"
+#include "tracker/NativeModule.h"
+#include "tracker/SteamModule.h"
+
+using ORBA::parseCommandText;
+
+namespace {
+
+TEST(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
+    ORBA::OndrixNativeModuleImpl module;
+    EXPECT_FALSE(module.init(parseCommandText(R"({"config":{"devKey":"k","steamAppId":"480"}})")));
+    EXPECT_EQ(module.reporter().devKey(), "");
+    EXPECT_TRUE(module.reporter().sessionPending());
+
+    ASSERT_TRUE(module.init(parseCommandText(R"({"config":{"key":"k","appId":"a","appVersion":"1.0"}})")));
+    EXPECT_EQ(module.reporter().devKey(), "k");
+    EXPECT_EQ(module.reporter().appId(), "a");
+    EXPECT_EQ(module.reporter().appVersion(), "1.0");
+    EXPECT_TRUE(module.reporter().sessionPending());
+}
+
+// The same contract holds for both modules; `Module` is either implementation.
+template <typename Module>
+void checkSessionContract(const char* initBody) {
+    Module module;
+    ASSERT_TRUE(module.init(parseCommandText(initBody)));
+    module.setCustomerUserId("while-pending");
+    EXPECT_EQ(module.reporter().customerUserId(), "while-pending");
+    module.startSession(false);
+    EXPECT_FALSE(module.reporter().sessionPending());
+    module.setCustomerUserId("ignored");
+    EXPECT_EQ(module.reporter().customerUserId(), "while-pending");
+    module.holdSession();
+    EXPECT_TRUE(module.reporter().sessionPending());
+    module.setCustomerUserId("");
+    module.startSession(true);
+    EXPECT_EQ(module.reporter().customerUserId(), "");
+    EXPECT_FALSE(module.reporter().sessionPending());
+    // A new init keeps the customer user id.
+    module.holdSession();
+    module.setCustomerUserId("kept");
+    ASSERT_TRUE(module.init(parseCommandText(initBody)));
+    EXPECT_EQ(module.reporter().customerUserId(), "kept");
+}
+
+TEST(ReporterStateTest, BothModulesKeepTheSessionContract) {
+    checkSessionContract<ORBA::OndrixNativeModuleImpl>(R"({"appId":"a"})");
+    checkSessionContract<ORBA::OndrixSteamModuleImpl>(R"({"steamAppId":"480"})");
+}
+
+TEST(ReporterStateTest, SteamWithoutTheSteamApiUsesTheConfiguredId) {
+    ORBA::OndrixSteamModuleImpl module;
+    EXPECT_FALSE(module.init(parseCommandText(R"({"config":{"appId":"a","devKey":"k"}})")));
+    EXPECT_EQ(module.reporter().devKey(), "");
+
+    ASSERT_TRUE(module.init(parseCommandText(R"({"config":{"steamAppId":"999","devKey":"k"}})")));
+    EXPECT_EQ(module.reporter().appId(), "999");
+    EXPECT_EQ(module.reporter().devKey(), "k");
+    EXPECT_FALSE(module.reporter().steamIdEnabled());
+    EXPECT_TRUE(module.reporter().sessionPending());
+}
+
+}  // namespace

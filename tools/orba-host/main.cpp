@@ -1,0 +1,85 @@
+// A sample host: loads the tracker library at run time, as a game does, and feeds its command
+// function one command text per line.
+//
+//   orba-host [--library PATH] [--log] [COMMAND_FILE]
+//
+// Without COMMAND_FILE the commands are read from standard input. Empty lines and lines starting
+// with "#" are skipped. --log switches the library's core logging on.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "SharedLibrary.h"
+
+namespace {
+
+struct PluginInterface {
+    void (*triggerEventCallback)(const char*);
+};
+
+using CreateFn = const PluginInterface* (*)();
+using SetLogFn = void (*)(bool);
+
+const char kSetUseOrbaCoreLog[] = "_ZN4ORBA4Core6Logger10LogSetting17setUseOrbaCoreLogEb";
+
+int usage() {
+    std::fprintf(stderr, "usage: orba-host [--library PATH] [--log] [COMMAND_FILE]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string libraryPath = OrbaTools::executableFolder() + OrbaTools::trackerLibraryFileName();
+    std::string commandFile;
+    bool log = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
+            libraryPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--log") == 0) {
+            log = true;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return usage();
+        } else if (commandFile.empty()) {
+            commandFile = argv[i];
+        } else {
+            return usage();
+        }
+    }
+
+    OrbaTools::SharedLibrary library(libraryPath);
+    if (!library.loaded()) {
+        std::fprintf(stderr, "orba-host: cannot load %s: %s\n", libraryPath.c_str(),
+                     library.error().c_str());
+        return 1;
+    }
+    auto create = reinterpret_cast<CreateFn>(library.symbol("createOrbaPluginInterface"));
+    auto setLog = reinterpret_cast<SetLogFn>(library.symbol(kSetUseOrbaCoreLog));
+    if (create == nullptr || setLog == nullptr) {
+        std::fprintf(stderr, "orba-host: %s lacks the tracker entry points\n", libraryPath.c_str());
+        return 1;
+    }
+    setLog(log);
+    const PluginInterface* plugin = create();
+
+    std::ifstream file;
+    if (!commandFile.empty()) {
+        file.open(commandFile, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "orba-host: cannot read %s\n", commandFile.c_str());
+            return 1;
+        }
+    }
+    std::istream& input = commandFile.empty() ? std::cin : file;
+    std::string line;
+    while (std::getline(input, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        std::printf("> %s\n", line.c_str());
+        std::fflush(stdout);
+        plugin->triggerEventCallback(line.c_str());
+    }
+    return 0;
+}
