@@ -1,0 +1,1 @@
+# Sources and settings of this area; included by the top-level CMakeLists.txt.

@@ -1,0 +1,25 @@
+// Signing and posting of event requests. One back end is built in: libcurl with OpenSSL, or
+// WinHTTP with BCrypt; both send the same bytes, headers and user agent.
+#pragma once
+
+#include <string>
+
+namespace ORBA {
+
+struct HttpRequest {
+    std::string url;            // "https://host[:port]/path"
+    std::string body;           // posted as is, Content-Type application/json
+    std::string authorization;  // the value of the Authorization header
+    std::string userAgent;
+    std::string caFile;         // PEM authorities trusted instead of the system's; empty: system
+};
+
+// Posts `request` once and returns the HTTP status of the response, or 0 when none came (no
+// connection, TLS failure, an untrusted certificate, time-out: 5 s to connect, 10 s in all).
+// The server's certificate and host name are verified. The response body is discarded.
+int postHttpRequest(const HttpRequest& request);
+
+// The HMAC-SHA256 of `message` under `key`, as 64 lower-case hexadecimal digits.
+std::string hmacSha256Hex(const std::string& key, const std::string& message);
+
+}  // namespace ORBA

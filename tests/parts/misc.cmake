@@ -1,0 +1,1 @@
+# Tests of this area; included by tests/CMakeLists.txt.
