@@ -27,6 +27,8 @@ inline const std::string kDevKey = "devKey";
 inline const std::string kAppId = "appId";
 inline const std::string kAppVersion = "appVersion";
 inline const std::string kSteamAppId = "steamAppId";
+inline const std::string kEndpoint = "endpoint";
+inline const std::string kCaFile = "caFile";
 
 inline const std::string kDid = "did";
 inline const std::string kAnalyticsId = "analyticsId";

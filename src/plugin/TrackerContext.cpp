@@ -58,6 +58,8 @@ TrackerConfig readTrackerConfig(const JsonValue& body) {
     if (hasStringMember(source, Keys::kAppVersion)) {
         config.appVersion = source.at(Keys::kAppVersion).asString();
     }
+    if (hasStringMember(source, Keys::kEndpoint)) config.endpoint = source.at(Keys::kEndpoint).asString();
+    if (hasStringMember(source, Keys::kCaFile)) config.caFile = source.at(Keys::kCaFile).asString();
     return config;
 }
 

@@ -26,6 +26,8 @@ struct TrackerConfig {
     std::string appId;
     std::string appVersion;
     std::string steamAppId;
+    std::string endpoint;  // "https://host[:port]" replacing the built-in event host
+    std::string caFile;    // PEM authorities trusted instead of the system's
 };
 
 // The process-wide context, created on first call; safe against concurrent first use.

@@ -3,17 +3,34 @@
 #include <utility>
 
 #include "plugin/TrackerContext.h"
+#include "tracker/Reporting.h"
 
 namespace ORBA {
 
-void NativeReporter::configure(std::string devKey, std::string appId, std::string appVersion) {
+void NativeReporter::configure(std::string devKey, std::string appId, std::string appVersion,
+                               Endpoint endpoint) {
     devKey_ = std::move(devKey);
     appId_ = std::move(appId);
     appVersion_ = std::move(appVersion);
+    endpoint_ = std::move(endpoint);
     sessionPending_ = true;
 }
 
-void NativeReporter::startSession() { sessionPending_ = false; }
+TrackerClient NativeReporter::makeClient() const {
+    return TrackerClient(devKey_, appId_, kNativeFlavor, endpoint_);
+}
+
+EventRecord NativeReporter::makeRecord(const TrackerClient& client) const {
+    return makeBaseRecord(client, appVersion_, customerUserId_);
+}
+
+void NativeReporter::startSession() {
+    sessionPending_ = false;
+    // A module whose init failed has no app id to report under.
+    if (!configured()) return;
+    const TrackerClient client = makeClient();
+    reportLaunch(client, makeRecord(client));
+}
 
 void NativeReporter::setCustomerUserId(const std::string& customerUserId) {
     if (sessionPending_) customerUserId_ = customerUserId;
@@ -21,7 +38,13 @@ void NativeReporter::setCustomerUserId(const std::string& customerUserId) {
 
 void NativeReporter::sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
                                const nlohmann::json& customParameters) {
-    if (sessionPending_) return;  // dropped, not queued
+    if (sessionPending_ || !configured()) return;  // dropped, not queued
+    const TrackerClient client = makeClient();
+    EventRecord record = makeRecord(client);
+    record.eventName = eventName;
+    record.eventParameters = eventParameters;
+    record.eventCustomParameters = customParameters;
+    client.sendInApp(record);
 }
 
 OndrixNativeModuleImpl::OndrixNativeModuleImpl() : reporter_(std::make_unique<NativeReporter>()) {}
@@ -29,8 +52,9 @@ OndrixNativeModuleImpl::OndrixNativeModuleImpl() : reporter_(std::make_unique<Na
 bool OndrixNativeModuleImpl::init(const JsonValue& body) {
     TrackerConfig config = readTrackerConfig(body);
     if (config.appId.empty()) return false;
+    Endpoint endpoint = endpointFrom(config);
     reporter_->configure(std::move(config.devKey), std::move(config.appId),
-                         std::move(config.appVersion));
+                         std::move(config.appVersion), std::move(endpoint));
     return true;
 }
 

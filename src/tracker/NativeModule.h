@@ -5,6 +5,7 @@
 #include <string>
 
 #include "plugin/IOndrixModule.h"
+#include "tracker/TrackerClient.h"
 
 namespace ORBA {
 
@@ -12,10 +13,13 @@ namespace ORBA {
 class NativeReporter {
 public:
     // Stores the credentials and sets "session pending".
-    void configure(std::string devKey, std::string appId, std::string appVersion);
+    void configure(std::string devKey, std::string appId, std::string appVersion,
+                   Endpoint endpoint);
+    // Clears "session pending" and reports the launch: first_open or session.
     void startSession();
     void holdSession() { sessionPending_ = true; }
     void setCustomerUserId(const std::string& customerUserId);
+    // Posts an in-app event, unless "session pending" drops it.
     void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
                    const nlohmann::json& customParameters);
 
@@ -24,14 +28,20 @@ public:
     const std::string& appId() const { return appId_; }
     const std::string& appVersion() const { return appVersion_; }
     const std::string& customerUserId() const { return customerUserId_; }
+    const Endpoint& endpoint() const { return endpoint_; }
 
 private:
+    bool configured() const { return !appId_.empty(); }
+    TrackerClient makeClient() const;
+    EventRecord makeRecord(const TrackerClient& client) const;
+
     std::string devKey_;
     std::string appId_;
     std::string appVersion_;
     // A reporter that no init configured keeps events back until a session start.
     bool sessionPending_ = true;
     std::string customerUserId_;
+    Endpoint endpoint_;
 };
 
 class OndrixNativeModuleImpl : public IOndrixModule {

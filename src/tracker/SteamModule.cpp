@@ -3,17 +3,34 @@
 #include <utility>
 
 #include "plugin/TrackerContext.h"
+#include "tracker/Reporting.h"
 
 namespace ORBA {
 
-void SteamReporter::configure(std::string devKey, std::string appId, bool steamIdEnabled) {
+void SteamReporter::configure(std::string devKey, std::string appId, bool steamIdEnabled,
+                              Endpoint endpoint) {
     devKey_ = std::move(devKey);
     appId_ = std::move(appId);
     steamIdEnabled_ = steamIdEnabled;
+    endpoint_ = std::move(endpoint);
     sessionPending_ = true;
 }
 
-void SteamReporter::startSession(bool accountChange) { sessionPending_ = false; }
+TrackerClient SteamReporter::makeClient() const {
+    return TrackerClient(devKey_, appId_, kSteamFlavor, endpoint_, steamIdEnabled_);
+}
+
+EventRecord SteamReporter::makeRecord(const TrackerClient& client) const {
+    // Without the Steam API there is no build id to report as the app version.
+    return makeBaseRecord(client, std::string(), customerUserId_);
+}
+
+void SteamReporter::startSession(bool accountChange) {
+    sessionPending_ = false;
+    if (accountChange || !configured()) return;
+    const TrackerClient client = makeClient();
+    reportLaunch(client, makeRecord(client));
+}
 
 void SteamReporter::setCustomerUserId(const std::string& customerUserId) {
     if (sessionPending_) customerUserId_ = customerUserId;
@@ -21,7 +38,13 @@ void SteamReporter::setCustomerUserId(const std::string& customerUserId) {
 
 void SteamReporter::sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
                               const nlohmann::json& customParameters) {
-    if (sessionPending_) return;  // dropped, not queued
+    if (sessionPending_ || !configured()) return;  // dropped, not queued
+    const TrackerClient client = makeClient();
+    EventRecord record = makeRecord(client);
+    record.eventName = eventName;
+    record.eventParameters = eventParameters;
+    record.eventCustomParameters = customParameters;
+    client.sendInApp(record);
 }
 
 OndrixSteamModuleImpl::OndrixSteamModuleImpl() : reporter_(std::make_unique<SteamReporter>()) {}
@@ -31,7 +54,9 @@ bool OndrixSteamModuleImpl::init(const JsonValue& body) {
     // Without the Steam API the configured id stands in, and no Steam ID can be read.
     const bool steamApiStarted = false;
     if (config.steamAppId.empty()) return false;
-    reporter_->configure(std::move(config.devKey), std::move(config.steamAppId), steamApiStarted);
+    Endpoint endpoint = endpointFrom(config);
+    reporter_->configure(std::move(config.devKey), std::move(config.steamAppId), steamApiStarted,
+                         std::move(endpoint));
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "plugin/IOndrixModule.h"
+#include "tracker/TrackerClient.h"
 
 namespace ORBA {
 
@@ -12,7 +13,8 @@ class SteamReporter {
 public:
     // Stores the credentials and sets "session pending". `steamIdEnabled` says whether the
     // Steam API answered, so that records may carry the player's Steam ID.
-    void configure(std::string devKey, std::string appId, bool steamIdEnabled);
+    void configure(std::string devKey, std::string appId, bool steamIdEnabled, Endpoint endpoint);
+    // Clears "session pending"; reports the launch unless it is an account change.
     void startSession(bool accountChange);
     void holdSession() { sessionPending_ = true; }
     void setCustomerUserId(const std::string& customerUserId);
@@ -26,11 +28,16 @@ public:
     const std::string& customerUserId() const { return customerUserId_; }
 
 private:
+    bool configured() const { return !appId_.empty(); }
+    TrackerClient makeClient() const;
+    EventRecord makeRecord(const TrackerClient& client) const;
+
     std::string devKey_;
     std::string appId_;
     bool sessionPending_ = true;
     bool steamIdEnabled_ = false;
     std::string customerUserId_;
+    Endpoint endpoint_;
 };
 
 class OndrixSteamModuleImpl : public IOndrixModule {

@@ -61,8 +61,10 @@ private:
 // Resets the process-wide plug-in state around each test and installs recording modules.
 class PluginStateGuard {
 public:
-    PluginStateGuard() : log(std::make_shared<CallLog>()) {
+    // With `recordModules` false, InitTracker makes the real modules.
+    explicit PluginStateGuard(bool recordModules = true) : log(std::make_shared<CallLog>()) {
         reset();
+        if (!recordModules) return;
         ORBA::setModuleFactory([log = log](bool steam) -> std::unique_ptr<ORBA::IOndrixModule> {
             return std::make_unique<RecordingModule>(log, steam);
         });

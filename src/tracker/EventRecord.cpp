@@ -1,0 +1,65 @@
+#include "tracker/EventRecord.h"
+
+#include <stdexcept>
+
+namespace ORBA {
+namespace {
+
+// A JSON string literal of `text`. Texts without characters that need escaping come out as the
+// text between two quotation marks, byte for byte.
+std::string quoted(const std::string& text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
+std::string serialised(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
+void appendDeviceId(std::string& body, const DeviceId& id) {
+    body += "{\"type\":";
+    body += quoted(id.type);
+    body += ",\"value\":";
+    body += quoted(id.value);
+    body += '}';
+}
+
+}  // namespace
+
+#ifdef _WIN32
+const char* const kDeviceModel = "Windows_32-bit";
+#else
+const char* const kDeviceModel = "Linux_64-bit";
+#endif
+
+std::string buildEventBody(const EventRecord& record, bool includeEvent, bool writeSecondDeviceId) {
+    if (record.deviceIds.empty() || (writeSecondDeviceId && record.deviceIds.size() < 2)) {
+        throw std::logic_error("event record lacks its device ids");
+    }
+    std::string body = "{\"device_ids\":[";
+    appendDeviceId(body, record.deviceIds[0]);
+    if (writeSecondDeviceId) {
+        body += ',';
+        appendDeviceId(body, record.deviceIds[1]);
+    }
+    body += "],\"request_id\":" + quoted(record.requestId);
+    body += ",\"device_os_version\":" + quoted(record.deviceOsVersion);
+    body += ",\"device_model\":" + quoted(record.deviceModel);
+    // The flag is a JSON literal; anything but "true" is written as false.
+    body += ",\"limit_ad_tracking\":";
+    body += record.limitAdTracking == "true" ? "true" : "false";
+    body += ",\"app_version\":" + quoted(record.appVersion);
+    if (includeEvent) {
+        body += ",\"event_parameters\":" + serialised(record.eventParameters);
+        body += ",\"event_name\":" + quoted(record.eventName);
+        if (!record.eventCustomParameters.is_null()) {
+            body += ",\"event_custom_parameters\":" + serialised(record.eventCustomParameters);
+        }
+    }
+    if (!record.customerUserId.empty()) {
+        body += ",\"customer_user_id\":" + quoted(record.customerUserId);
+    }
+    body += '}';
+    return body;
+}
+
+}  // namespace ORBA

@@ -1,0 +1,60 @@
+#include "tracker/Reporting.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "orba/Logger.h"
+#include "tracker/TrackerServices.h"
+
+namespace ORBA {
+namespace {
+
+const int kAccepted = 202;
+
+}  // namespace
+
+Endpoint endpointFrom(const TrackerConfig& config) {
+    Endpoint endpoint = defaultEndpoint();
+    if (!config.endpoint.empty()) {
+        if (config.endpoint.rfind("https://", 0) == 0 && config.endpoint.size() > 8) {
+            endpoint.baseUrl = config.endpoint;
+            while (endpoint.baseUrl.back() == '/') endpoint.baseUrl.pop_back();
+        } else {
+            Core::Logger::Log("Ignoring endpoint \"" + config.endpoint +
+                              "\": it must start with https://");
+        }
+    }
+    endpoint.caFile = config.caFile;
+    return endpoint;
+}
+
+void reportLaunch(const TrackerClient& client, const EventRecord& record) {
+    const std::int32_t counter = client.getLaunchCounter();
+    if (counter < 2) {
+        recordOutcome(client, client.sendFirstOpen(record), EventKind::FirstOpen);
+    } else {
+        recordOutcome(client, client.sendSession(record), EventKind::Session);
+    }
+}
+
+void recordOutcome(const TrackerClient& client, SendResult result, EventKind kind) {
+    if (kind == EventKind::InApp || result != kAccepted) return;
+    const std::int32_t counter = client.getLaunchCounter();
+    if (counter == std::numeric_limits<std::int32_t>::max()) return;
+    client.writeValue("ZQ_counter", std::to_string(counter + 1));
+}
+
+EventRecord makeBaseRecord(const TrackerClient& client, const std::string& appVersion,
+                           const std::string& customerUserId) {
+    EventRecord record;
+    record.deviceOsVersion = trackerServices().osVersion();
+    record.appVersion = appVersion;
+    record.deviceModel = kDeviceModel;
+    record.limitAdTracking = "false";
+    record.requestId = client.makeUuid();
+    record.deviceIds.push_back({"custom", client.getInstallId()});
+    record.customerUserId = customerUserId;
+    return record;
+}
+
+}  // namespace ORBA

@@ -1,0 +1,142 @@
+#include "tracker/TrackerClient.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <limits>
+
+#include "orba/Logger.h"
+#include "tracker/HttpTransport.h"
+#include "tracker/TrackerServices.h"
+
+#ifndef ORBA_EVENT_HOST
+#error "ORBA_EVENT_HOST must name the attribution service's event host"
+#endif
+
+namespace ORBA {
+namespace {
+
+const char kUuidName[] = "ZQ_uuid";
+const char kCounterName[] = "ZQ_counter";
+
+const char* kindWord(EventKind kind) {
+    switch (kind) {
+        case EventKind::FirstOpen: return "first_open";
+        case EventKind::Session: return "session";
+        case EventKind::InApp: return "inapp";
+    }
+    return "inapp";
+}
+
+}  // namespace
+
+const ClientFlavor kNativeFlavor = {"nativepc", "Native PC/HTTP Client 1.0 (", 2048};
+const ClientFlavor kSteamFlavor = {"steam", "SteamLauncher/HTTP Client 1.0 (", 1024};
+
+Endpoint defaultEndpoint() { return Endpoint{std::string("https://") + ORBA_EVENT_HOST, std::string()}; }
+
+bool parseLaunchCounter(const std::string& text, std::int32_t& counter) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    long long value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) return false;
+    }
+    if (negative) value = -value;
+    if (value < INT_MIN || value > INT_MAX) return false;
+    counter = static_cast<std::int32_t>(value);
+    return true;
+}
+
+TrackerClient::TrackerClient(const std::string& devKey, std::string appId,
+                             const ClientFlavor& flavor, Endpoint endpoint, bool steamIdEnabled)
+    : devKey_(devKey),
+      appId_(std::move(appId)),
+      flavor_(flavor),
+      endpoint_(std::move(endpoint)),
+      steamIdEnabled_(steamIdEnabled) {}
+
+std::string TrackerClient::readValue(const std::string& baseName) const {
+    return trackerServices().readValue(baseName + "_" + appId_, flavor_.valueBytes);
+}
+
+void TrackerClient::writeValue(const std::string& baseName, const std::string& text) const {
+    trackerServices().writeValue(baseName + "_" + appId_, text);
+}
+
+std::string TrackerClient::makeUuid() const { return trackerServices().makeUuid(); }
+
+std::string TrackerClient::getInstallId() const {
+    std::string uuid = readValue(kUuidName);
+    if (!uuid.empty()) return uuid;
+    uuid = makeUuid();
+    writeValue(kUuidName, uuid);
+    return uuid;
+}
+
+std::int32_t TrackerClient::getLaunchCounter() const {
+    std::string text = readValue(kCounterName);
+    if (text.empty()) {
+        text = "0";
+        writeValue(kCounterName, text);
+    }
+    std::int32_t counter = 0;
+    if (!parseLaunchCounter(text, counter)) {
+        // One damaged value must not stop every later session start.
+        Core::Logger::Log("Launch counter \"" + text + "\" of app " + appId_ +
+                          " is not a number in range; starting again from 0");
+        writeValue(kCounterName, "0");
+        return 0;
+    }
+    return counter;
+}
+
+std::string TrackerClient::buildBody(const EventRecord& record, bool includeEvent) const {
+    return buildEventBody(record, includeEvent, steamIdEnabled_);
+}
+
+SendResult TrackerClient::sendFirstOpen(const EventRecord& record) const {
+    return post(urlFor(EventKind::FirstOpen), buildBody(record, false));
+}
+
+SendResult TrackerClient::sendSession(const EventRecord& record) const {
+    return post(urlFor(EventKind::Session), buildBody(record, false));
+}
+
+SendResult TrackerClient::sendInApp(const EventRecord& record) const {
+    return post(urlFor(EventKind::InApp), buildBody(record, true));
+}
+
+SendResult TrackerClient::post(const std::string& url, const std::string& body) const {
+    // The app id ends the URL and the user agent: a control character there could split the
+    // request's header lines.
+    for (const char c : appId_) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            Core::Logger::Log("Request not sent: the app id holds a control character");
+            return 0;
+        }
+    }
+    HttpRequest request;
+    request.url = url;
+    request.body = body;
+    request.authorization = hmacSha256Hex(devKey_, body);
+    if (request.authorization.empty()) return 0;  // an unsigned request would only be refused
+    request.userAgent = userAgent();
+    request.caFile = endpoint_.caFile;
+    return trackerServices().post(request);
+}
+
+std::string TrackerClient::urlFor(EventKind kind) const {
+    return endpoint_.baseUrl + "/v1.0/c2s/" + kindWord(kind) + "/app/" + flavor_.pathWord + "/" +
+           appId_;
+}
+
+std::string TrackerClient::userAgent() const {
+    return flavor_.userAgentPrefix + appId_ + ")";
+}
+
+}  // namespace ORBA

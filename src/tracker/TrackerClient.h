@@ -1,0 +1,74 @@
+// The short-lived object through which a reporting module reaches the install identity, builds
+// a request body and posts it signed. A module makes one for each operation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "tracker/EventRecord.h"
+
+namespace ORBA {
+
+// What differs between the plain PC and the Steam requests.
+struct ClientFlavor {
+    const char* pathWord;         // "/v1.0/c2s/<kind>/app/<pathWord>/<appId>"
+    const char* userAgentPrefix;  // followed by the app id and ")"
+    std::size_t valueBytes;       // the largest identity value read, terminator included
+};
+
+extern const ClientFlavor kNativeFlavor;
+extern const ClientFlavor kSteamFlavor;
+
+// Where requests go: the built-in event host, or the one InitTracker configured.
+struct Endpoint {
+    std::string baseUrl;  // "https://host[:port]", no trailing slash
+    std::string caFile;   // PEM authorities trusted instead of the system's; empty: system
+};
+
+// The built-in endpoint.
+Endpoint defaultEndpoint();
+
+class TrackerClient {
+public:
+    // `devKey` is borrowed: the reporter that owns it outlives the client.
+    TrackerClient(const std::string& devKey, std::string appId, const ClientFlavor& flavor,
+                  Endpoint endpoint, bool steamIdEnabled = false);
+
+    // The identity value `baseName` + "_" + app id; empty when absent or unreadable.
+    std::string readValue(const std::string& baseName) const;
+    void writeValue(const std::string& baseName, const std::string& text) const;
+    std::string makeUuid() const;
+
+    // The installation UUID, created and stored on first need.
+    std::string getInstallId() const;
+    // The launch counter, created as "0" on first need. A stored text that is not a number in
+    // the 32-bit range is logged and rewritten as "0".
+    std::int32_t getLaunchCounter() const;
+
+    std::string buildBody(const EventRecord& record, bool includeEvent) const;
+
+    SendResult sendFirstOpen(const EventRecord& record) const;
+    SendResult sendSession(const EventRecord& record) const;
+    SendResult sendInApp(const EventRecord& record) const;
+    // Signs `body` with the dev key and posts it to `url`.
+    SendResult post(const std::string& url, const std::string& body) const;
+
+    std::string urlFor(EventKind kind) const;
+    std::string userAgent() const;
+    const std::string& appId() const { return appId_; }
+
+private:
+    const std::string& devKey_;
+    std::string appId_;
+    const ClientFlavor& flavor_;
+    Endpoint endpoint_;
+    bool steamIdEnabled_;
+};
+
+// Reads a counter text the way strtol does (leading blanks, optional sign, digits; anything
+// after the digits ignored). Returns false when no number starts the text or it leaves the
+// signed 32-bit range.
+bool parseLaunchCounter(const std::string& text, std::int32_t& counter);
+
+}  // namespace ORBA

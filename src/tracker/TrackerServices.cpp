@@ -1,0 +1,23 @@
+#include "tracker/TrackerServices.h"
+
+#include "orba/Misc.h"
+#include "platform/IdentityStore.h"
+
+namespace ORBA {
+
+TrackerServices platformTrackerServices() {
+    TrackerServices services;
+    services.readValue = Platform::readIdentityValue;
+    services.writeValue = Platform::writeIdentityValue;
+    services.makeUuid = Platform::makeUuid;
+    services.osVersion = [] { return Platform::Misc::getOsVersion(); };
+    services.post = postHttpRequest;
+    return services;
+}
+
+TrackerServices& trackerServices() {
+    static TrackerServices services = platformTrackerServices();
+    return services;
+}
+
+}  // namespace ORBA

@@ -1,0 +1,47 @@
+// In-memory identity store, numbered UUIDs, a fixed OS version and a recording HTTPS post,
+// installed for the lifetime of the object.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tracker/TrackerServices.h"
+
+namespace OrbaTest {
+
+class FakeTrackerServices {
+public:
+    FakeTrackerServices() {
+        ORBA::TrackerServices& services = ORBA::trackerServices();
+        services.readValue = [this](const std::string& name, std::size_t maxBytes) {
+            const auto found = store.find(name);
+            if (found == store.end() || found->second.size() + 1 > maxBytes) return std::string();
+            return found->second;
+        };
+        services.writeValue = [this](const std::string& name, const std::string& value) {
+            store[name] = value;
+            return true;
+        };
+        services.makeUuid = [this] { return "uuid-" + std::to_string(++uuidsMade); };
+        services.osVersion = [] { return std::string("10.0.19045.3803"); };
+        services.post = [this](const ORBA::HttpRequest& request) {
+            requests.push_back(request);
+            if (statuses.empty()) return 202;
+            const int status = statuses.front();
+            statuses.pop_front();
+            return status;
+        };
+    }
+    ~FakeTrackerServices() { ORBA::trackerServices() = ORBA::platformTrackerServices(); }
+    FakeTrackerServices(const FakeTrackerServices&) = delete;
+    FakeTrackerServices& operator=(const FakeTrackerServices&) = delete;
+
+    std::map<std::string, std::string> store;
+    std::vector<ORBA::HttpRequest> requests;
+    std::deque<int> statuses;  // answers for the next posts; 202 once empty
+    int uuidsMade = 0;
+};
+
+}  // namespace OrbaTest
