@@ -4,8 +4,11 @@
 
 #include "plugin/TrackerContext.h"
 #include "tracker/Reporting.h"
+#include "tracker/SteamApi.h"
 
 namespace ORBA {
+
+SteamReporter::SteamReporter() { SteamApi::instance().runCallbacks(); }
 
 void SteamReporter::configure(std::string devKey, std::string appId, bool steamIdEnabled,
                               Endpoint endpoint) {
@@ -21,8 +24,12 @@ TrackerClient SteamReporter::makeClient() const {
 }
 
 EventRecord SteamReporter::makeRecord(const TrackerClient& client) const {
-    // Without the Steam API there is no build id to report as the app version.
-    return makeBaseRecord(client, std::string(), customerUserId_);
+    // Without the Steam API there is no build id to report as the app version, and no Steam ID.
+    const SteamApi& api = SteamApi::instance();
+    const std::string buildId = steamIdEnabled_ ? std::to_string(api.appBuildId()) : std::string();
+    EventRecord record = makeBaseRecord(client, buildId, customerUserId_);
+    if (steamIdEnabled_) record.deviceIds.push_back({"steamid", std::to_string(api.steamId())});
+    return record;
 }
 
 void SteamReporter::startSession(bool accountChange) {
@@ -51,8 +58,10 @@ OndrixSteamModuleImpl::OndrixSteamModuleImpl() : reporter_(std::make_unique<Stea
 
 bool OndrixSteamModuleImpl::init(const JsonValue& body) {
     TrackerConfig config = readTrackerConfig(body);
-    // Without the Steam API the configured id stands in, and no Steam ID can be read.
-    const bool steamApiStarted = false;
+    SteamApi& api = SteamApi::instance();
+    // The running game's Steam app id wins; without the Steam API the configured one stands in.
+    const bool steamApiStarted = api.init();
+    if (steamApiStarted) config.steamAppId = std::to_string(api.appId());
     if (config.steamAppId.empty()) return false;
     Endpoint endpoint = endpointFrom(config);
     reporter_->configure(std::move(config.devKey), std::move(config.steamAppId), steamApiStarted,

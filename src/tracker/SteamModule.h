@@ -11,8 +11,11 @@ namespace ORBA {
 
 class SteamReporter {
 public:
+    // Gives the Steam library a chance to dispatch its callbacks, loading it on first use.
+    SteamReporter();
+
     // Stores the credentials and sets "session pending". `steamIdEnabled` says whether the
-    // Steam API answered, so that records may carry the player's Steam ID.
+    // Steam API started, so that records may carry the build id and the player's Steam ID.
     void configure(std::string devKey, std::string appId, bool steamIdEnabled, Endpoint endpoint);
     // Clears "session pending"; reports the launch unless it is an account change.
     void startSession(bool accountChange);
