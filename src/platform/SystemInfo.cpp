@@ -31,12 +31,18 @@ std::optional<std::string_view> valueOfKey(std::string_view line, std::string_vi
 
 std::string cpuTypeFromArchitecture(std::uint32_t architecture) {
     switch (architecture) {
-        case 0: return "x86";
-        case 5: return "arm";
-        case 6: return "Intel Itanium - based";
-        case 9: return "x64";
-        case 12: return "arm64";
-        default: return "unknown";
+        case 0:
+            return "x86";
+        case 5:
+            return "arm";
+        case 6:
+            return "Intel Itanium - based";
+        case 9:
+            return "x64";
+        case 12:
+            return "arm64";
+        default:
+            return "unknown";
     }
 }
 
@@ -91,12 +97,11 @@ std::optional<std::int64_t> memTotalFromMeminfo(std::istream& meminfo) {
         auto value = valueOfKey(line, "MemTotal");
         if (!value) continue;
         while (!value->empty() && isBlank(value->front())) value->remove_prefix(1);
+        const char* const end = value->data() + value->size();
         std::int64_t kib = 0;
-        const auto [next, error] =
-            std::from_chars(value->data(), value->data() + value->size(), kib);
+        const auto [next, error] = std::from_chars(value->data(), end, kib);
         if (error != std::errc() || kib < 0) return std::nullopt;
-        if (std::string_view(next, static_cast<std::size_t>(value->data() + value->size() - next)) !=
-            " kB") {
+        if (std::string_view(next, static_cast<std::size_t>(end - next)) != " kB") {
             return std::nullopt;
         }
         if (kib > std::numeric_limits<std::int64_t>::max() / 1024) return std::nullopt;

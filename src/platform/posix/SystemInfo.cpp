@@ -1,4 +1,4 @@
-#include "orba/Misc.h"
+#include "platform/SystemInfo.h"
 
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "platform/SystemInfo.h"
+#include "orba/Misc.h"
 
 namespace ORBA {
 namespace Platform {
