@@ -132,7 +132,7 @@ TEST(SystemInfoWin32Test, OsVersionOnWindows10IsTheKernelNumbersAndTheUpdateRevi
     EXPECT_EQ(getOsVersion(), kernel + ".0");
     updateRevision.setNumber(3803);
     EXPECT_EQ(getOsVersion(), kernel + ".3803");
-    // A revision too large for a number is not read as one.
+    // A text of more than four bytes fails the read, which must not leave bytes behind.
     updateRevision.setText(u"3803");
     EXPECT_EQ(getOsVersion(), kernel + ".0");
     EXPECT_NE(getOsVersion(), kernel32Version());
@@ -149,7 +149,7 @@ TEST(SystemInfoWin32Test, CpuModelIsTheStoredProcessorName) {
     const std::u16string full(512, u'A');
     name.setBytes(REG_BINARY, full.data(), full.size() * sizeof(char16_t));
     EXPECT_EQ(getCPUModel(), std::string(512, 'A'));
-    name.setText(std::u16string(512, u'A'));
+    name.setText(std::u16string(512, u'A'));  // with its terminator it no longer fits
     EXPECT_EQ(getCPUModel(), "");
     name.remove();
     EXPECT_EQ(getCPUModel(), "");
