@@ -30,11 +30,13 @@ bool isHexDigitLower(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <
 }
 
 TEST(UuidTest, FormatsGuidFieldsInOrder) {
-    EXPECT_EQ(formatUuid(0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}),
-              "01234567-89ab-cdef-0123-456789abcdef");
+    EXPECT_EQ(
+        formatUuid(0x01234567, 0x89AB, 0xCDEF, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}),
+        "01234567-89ab-cdef-0123-456789abcdef");
     EXPECT_EQ(formatUuid(0, 0, 0, {}), "00000000-0000-0000-0000-000000000000");
-    EXPECT_EQ(formatUuid(0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
-              "ffffffff-ffff-ffff-ffff-ffffffffffff");
+    EXPECT_EQ(
+        formatUuid(0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
+        "ffffffff-ffff-ffff-ffff-ffffffffffff");
     EXPECT_EQ(formatUuid(0xA, 0xB, 0xC, {0, 1, 2, 3, 4, 5, 6, 7}),
               "0000000a-000b-000c-0001-020304050607");
 }

@@ -151,13 +151,15 @@ TEST_F(IdentityStoreWin32Test, FirstReadMovesAValueOutOfTheRunKey) {
     ASSERT_EQ(setRaw(kRunPath, "IdentityTest_moved", REG_SZ,
                      std::string("0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\0", 37)),
               ERROR_SUCCESS);
-    EXPECT_EQ(readIdentityValue("IdentityTest_moved", 2048), "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
+    EXPECT_EQ(readIdentityValue("IdentityTest_moved", 2048),
+              "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
     EXPECT_EQ(queryRaw(kRunPath, "IdentityTest_moved").status, ERROR_FILE_NOT_FOUND);
     const Stored moved = queryRaw(kStorePath, "IdentityTest_moved");
     ASSERT_EQ(moved.status, ERROR_SUCCESS);
     EXPECT_EQ(moved.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(moved.bytes, std::string("0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\0", 37));
-    EXPECT_EQ(readIdentityValue("IdentityTest_moved", 2048), "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
+    EXPECT_EQ(readIdentityValue("IdentityTest_moved", 2048),
+              "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
 }
 
 // A value too large for the caller's buffer still moves whole; only this read comes back empty.

@@ -76,7 +76,13 @@ std::string storeFolder() {
 int makeFolders(const std::string& path) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) return errno;
+        if (::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+            // Some file systems refuse even to try (read-only, no write access to the parent)
+            // before noticing that the folder is already there.
+            const int error = errno;
+            struct stat info {};
+            if (::stat(prefix.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return error;
+        }
         if (slash == std::string::npos) break;
     }
     struct stat info {};
@@ -179,7 +185,8 @@ std::uint64_t fallbackSeed() {
     std::uint64_t seed = static_cast<std::uint64_t>(realtime.tv_sec) * 1000000000ULL +
                          static_cast<std::uint64_t>(realtime.tv_nsec);
     seed ^= (static_cast<std::uint64_t>(::getpid()) << 32) ^
-            static_cast<std::uint64_t>(monotonic.tv_nsec) ^ (calls.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
+            static_cast<std::uint64_t>(monotonic.tv_nsec) ^
+            (calls.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
     return seed;
 }
 

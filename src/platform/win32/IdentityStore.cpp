@@ -72,7 +72,8 @@ LONG readRawValue(HKEY key, const std::string& name, RawValue& value) {
         LONG status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type, nullptr, &size);
         if (status != ERROR_SUCCESS) return status;
         value.data.assign(static_cast<std::size_t>(size) + 1, 0);
-        status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type, value.data.data(), &size);
+        status =
+            RegQueryValueExA(key, name.c_str(), nullptr, &value.type, value.data.data(), &size);
         if (status == ERROR_SUCCESS) {
             value.data.resize(size);
             return ERROR_SUCCESS;
@@ -151,8 +152,9 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
         if (status == ERROR_SUCCESS) {
             // One spare byte keeps the buffer real when maxBytes is 0; a null buffer would make
             // the query report the size instead of failing.
-            std::vector<BYTE> buffer(maxBytes + 1);
-            DWORD size = static_cast<DWORD>(std::min<std::size_t>(maxBytes, MAXDWORD));
+            const std::size_t capacity = std::min<std::size_t>(maxBytes, MAXDWORD);
+            std::vector<BYTE> buffer(capacity + 1);
+            DWORD size = static_cast<DWORD>(capacity);
             status = RegQueryValueExA(store.get(), name.c_str(), nullptr, nullptr, buffer.data(),
                                       &size);
             if (status == ERROR_SUCCESS) return boundedText(buffer.data(), size, maxBytes);
