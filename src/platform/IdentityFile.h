@@ -1,0 +1,48 @@
+// The identity file kept where there is no registry: one "name=value" line per value. Parsing,
+// editing and writing out its text, and where it lives; the file system itself is not touched.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ORBA {
+namespace Platform {
+
+inline constexpr const char* kIdentityFileName = "tracker-identity";
+inline constexpr const char* kIdentityLockName = "tracker-identity.lock";
+
+class IdentityFile {
+public:
+    // Accepts any text. A line is a value when it holds '=' (the name is what precedes the first
+    // one); other lines are kept as they are, so that a later write gives them back untouched.
+    static IdentityFile parse(std::string_view text);
+
+    // The value of the first line named `name`; nothing when no line has that name.
+    std::optional<std::string> find(std::string_view name) const;
+
+    // Gives the first line named `name` the value `value`, or appends a line when there is none.
+    // The name and value must pass isStorableName and isStorableValue.
+    void set(std::string_view name, std::string_view value);
+
+    // The file's text: every line, each ended by '\n'.
+    std::string serialise() const;
+
+private:
+    std::vector<std::string> lines_;
+};
+
+// Whether a name can be written without changing how the file reads back: no '=', '\n' or NUL.
+bool isStorableName(std::string_view name);
+
+// Whether a value can be written without changing how the file reads back: no '\n' or NUL.
+bool isStorableValue(std::string_view value);
+
+// The folder that holds the identity file: "orba" under $XDG_STATE_HOME when that is an absolute
+// path, else under `home`/.local/state. Empty when neither gives an absolute path. Either input
+// may be null.
+std::string identityFolder(const char* xdgStateHome, const char* home);
+
+}  // namespace Platform
+}  // namespace ORBA

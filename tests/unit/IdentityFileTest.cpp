@@ -1,0 +1,72 @@
+#include "platform/IdentityFile.h"
+
+#include <gtest/gtest.h>
+
+using ORBA::Platform::IdentityFile;
+using ORBA::Platform::identityFolder;
+using ORBA::Platform::isStorableName;
+using ORBA::Platform::isStorableValue;
+
+namespace {
+
+TEST(IdentityFileTest, KeepsEveryLineItDoesNotUnderstand) {
+    const std::string text =
+        "# written by hand\n"
+        "\n"
+        "ZQ_uuid_1=0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\n"
+        "no equals sign\n"
+        "=nameless\n"
+        "url=https://x/?a=b\n"
+        "crlf=1\r\n";
+    IdentityFile file = IdentityFile::parse(text);
+    EXPECT_EQ(file.serialise(), text);
+    file.set("ZQ_counter_1", "0");
+    EXPECT_EQ(file.serialise(), text + "ZQ_counter_1=0\n");
+    EXPECT_EQ(file.find("url"), "https://x/?a=b");
+    EXPECT_EQ(file.find(""), "nameless");
+    EXPECT_EQ(file.find("crlf"), "1\r");
+    EXPECT_EQ(file.find("no equals sign"), std::nullopt);
+    EXPECT_EQ(file.find("ZQ_uuid_"), std::nullopt);
+}
+
+TEST(IdentityFileTest, LastLineWithoutNewlineCounts) {
+    IdentityFile file = IdentityFile::parse("a=1\nb=2");
+    EXPECT_EQ(file.find("b"), "2");
+    EXPECT_EQ(file.serialise(), "a=1\nb=2\n");
+    EXPECT_EQ(IdentityFile::parse("").serialise(), "");
+    EXPECT_EQ(IdentityFile::parse("\n").serialise(), "\n");
+}
+
+TEST(IdentityFileTest, FirstLineOfANameWinsAndIsTheOneSet) {
+    IdentityFile file = IdentityFile::parse("a=1\nb=2\na=3\n");
+    EXPECT_EQ(file.find("a"), "1");
+    file.set("a", "");
+    EXPECT_EQ(file.serialise(), "a=\nb=2\na=3\n");
+    EXPECT_EQ(file.find("a"), "");
+    file.set("b", "x=y");
+    EXPECT_EQ(file.serialise(), "a=\nb=x=y\na=3\n");
+}
+
+TEST(IdentityFileTest, RefusesTextsThatWouldReadBackDifferently) {
+    EXPECT_TRUE(isStorableName("ZQ_uuid_com.example game"));
+    EXPECT_TRUE(isStorableName(""));
+    EXPECT_FALSE(isStorableName("a=b"));
+    EXPECT_FALSE(isStorableName("a\nb"));
+    EXPECT_FALSE(isStorableName(std::string("a\0b", 3)));
+    EXPECT_TRUE(isStorableValue("a=b\r\t "));
+    EXPECT_FALSE(isStorableValue("a\nb"));
+    EXPECT_FALSE(isStorableValue(std::string("a\0", 2)));
+}
+
+TEST(IdentityFileTest, FolderComesFromStateHomeOrHome) {
+    EXPECT_EQ(identityFolder("/state", "/home/u"), "/state/orba");
+    EXPECT_EQ(identityFolder("/state//", "/home/u"), "/state/orba");
+    EXPECT_EQ(identityFolder("", "/home/u"), "/home/u/.local/state/orba");
+    EXPECT_EQ(identityFolder("relative/state", "/home/u/"), "/home/u/.local/state/orba");
+    EXPECT_EQ(identityFolder(nullptr, "/home/u"), "/home/u/.local/state/orba");
+    EXPECT_EQ(identityFolder("/", nullptr), "/orba");
+    EXPECT_EQ(identityFolder(nullptr, "home/u"), "");
+    EXPECT_EQ(identityFolder(nullptr, nullptr), "");
+}
+
+}  // namespace

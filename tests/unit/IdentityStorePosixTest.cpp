@@ -1,0 +1,228 @@
+// The file-backed identity store, run against a private state folder.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/IdentityFile.h"
+#include "platform/IdentityStore.h"
+
+using ORBA::Platform::IdentityFile;
+using ORBA::Platform::readIdentityValue;
+using ORBA::Platform::writeIdentityValue;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets or unsets an environment variable while it lives.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value != nullptr) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+unsigned permissions(const fs::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777u;
+}
+
+class IdentityStorePosixTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orba-identity-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        stateHome_.emplace("XDG_STATE_HOME", (root_ / "state").c_str());
+        home_.emplace("HOME", (root_ / "home").c_str());
+    }
+    void TearDown() override {
+        stateHome_.reset();
+        home_.reset();
+        fs::remove_all(root_);
+    }
+
+    fs::path folder() const { return root_ / "state" / "orba"; }
+    fs::path file() const { return folder() / "tracker-identity"; }
+
+    // What writing printed to standard output, with the write's result.
+    static std::string writeCapturing(const std::string& name, const std::string& value,
+                                      bool& ok) {
+        ::testing::internal::CaptureStdout();
+        ok = writeIdentityValue(name, value);
+        return ::testing::internal::GetCapturedStdout();
+    }
+
+    fs::path root_;
+    std::optional<ScopedEnv> stateHome_;
+    std::optional<ScopedEnv> home_;
+};
+
+TEST_F(IdentityStorePosixTest, FirstWriteCreatesPrivateFolderAndFile) {
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
+    EXPECT_FALSE(fs::exists(root_ / "state")) << "reading must not create anything";
+
+    bool ok = false;
+    EXPECT_EQ(writeCapturing("ZQ_uuid_1", "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0", ok), "");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(permissions(root_ / "state"), 0700u);
+    EXPECT_EQ(permissions(folder()), 0700u);
+    EXPECT_EQ(permissions(file()), 0600u);
+    EXPECT_EQ(readText(file()), "ZQ_uuid_1=0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\n");
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
+    // Only the store and its lock remain: no temporary file is left behind.
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(folder())) {
+        ++entries;
+        EXPECT_TRUE(entry.path().filename() == "tracker-identity" ||
+                    entry.path().filename() == "tracker-identity.lock")
+            << entry.path();
+    }
+    EXPECT_EQ(entries, 2u);
+}
+
+TEST_F(IdentityStorePosixTest, WritesKeepOtherValuesAndHandEditedLines) {
+    fs::create_directories(folder());
+    std::ofstream(file()) << "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=4";
+    ASSERT_TRUE(writeIdentityValue("ZQ_counter_1", "5"));
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_2", "u2"));
+    ASSERT_TRUE(writeIdentityValue("ZQ_counter_2", ""));
+    EXPECT_EQ(readText(file()),
+              "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=5\nZQ_uuid_2=u2\nZQ_counter_2=\n");
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
+    EXPECT_EQ(readIdentityValue("ZQ_counter_1", 2048), "5");
+    EXPECT_EQ(readIdentityValue("ZQ_counter_2", 2048), "");
+    EXPECT_EQ(readIdentityValue("stray line", 2048), "");
+}
+
+TEST_F(IdentityStorePosixTest, FallsBackToHomeWhenStateHomeIsUnusable) {
+    for (const char* stateHome : {static_cast<const char*>(nullptr), "", "relative/state"}) {
+        ScopedEnv env("XDG_STATE_HOME", stateHome);
+        ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
+        EXPECT_EQ(readText(root_ / "home/.local/state/orba/tracker-identity"), "ZQ_uuid_1=u1\n");
+        EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
+    }
+    EXPECT_FALSE(fs::exists(root_ / "state"));
+}
+
+TEST_F(IdentityStorePosixTest, ValueMustFitWithItsTerminator) {
+    ASSERT_TRUE(writeIdentityValue("long", std::string(2047, 'a')));
+    EXPECT_EQ(readIdentityValue("long", 2048), std::string(2047, 'a'));
+    EXPECT_EQ(readIdentityValue("long", 2047), "");
+    ASSERT_TRUE(writeIdentityValue("long", std::string(1023, 'b')));
+    EXPECT_EQ(readIdentityValue("long", 1024), std::string(1023, 'b'));
+    EXPECT_EQ(readIdentityValue("long", 1023), "");
+    ASSERT_TRUE(writeIdentityValue("short", "x"));
+    EXPECT_EQ(readIdentityValue("short", 2), "x");
+    EXPECT_EQ(readIdentityValue("short", 1), "");
+    EXPECT_EQ(readIdentityValue("short", 0), "");
+}
+
+TEST_F(IdentityStorePosixTest, RefusesTextsThatWouldCorruptTheFile) {
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
+    const std::string before = readText(file());
+    for (const auto& [name, value] :
+         {std::pair<std::string, std::string>{"a=b", "v"}, {"a\nb", "v"},
+          {std::string("a\0b", 3), "v"}, {"ZQ_uuid_1", "u\nZQ_uuid_2=forged"},
+          {"ZQ_uuid_1", std::string("u\0x", 3)}}) {
+        bool ok = true;
+        EXPECT_EQ(writeCapturing(name, value, ok), "Error setting key 22\n");
+        EXPECT_FALSE(ok);
+    }
+    EXPECT_EQ(readText(file()), before);
+    EXPECT_EQ(readIdentityValue("a=b", 2048), "");
+}
+
+TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
+    fs::create_directories(file());  // a folder where the file should be: open works, read fails
+    bool ok = true;
+    EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 21\n");  // EISDIR
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(fs::is_directory(file()));
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
+
+    std::ofstream(root_ / "plain") << "x";
+    ScopedEnv env("XDG_STATE_HOME", (root_ / "plain").c_str());
+    EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 20\n");  // ENOTDIR
+    EXPECT_FALSE(ok);
+}
+
+// Several games writing at once: each child writes its own names and keeps rewriting one shared
+// name; the exclusive lock around read-modify-write means no child's value is lost.
+TEST_F(IdentityStorePosixTest, ConcurrentWritersLoseNothing) {
+    constexpr int kChildren = 4;
+    constexpr int kNamesEach = 40;
+    pid_t children[kChildren];
+    for (int child = 0; child < kChildren; ++child) {
+        children[child] = ::fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            int failures = 0;
+            for (int i = 0; i < kNamesEach; ++i) {
+                const std::string tag = std::to_string(child) + "_" + std::to_string(i);
+                failures += !writeIdentityValue("ZQ_uuid_" + tag, "value-" + tag);
+                failures += !writeIdentityValue("ZQ_counter_shared", tag);
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const IdentityFile stored = IdentityFile::parse(readText(file()));
+    for (int child = 0; child < kChildren; ++child) {
+        for (int i = 0; i < kNamesEach; ++i) {
+            const std::string tag = std::to_string(child) + "_" + std::to_string(i);
+            EXPECT_EQ(stored.find("ZQ_uuid_" + tag), "value-" + tag);
+        }
+    }
+    // Whichever child wrote last, it wrote its own last value.
+    const std::string shared = readIdentityValue("ZQ_counter_shared", 2048);
+    bool lastOfAChild = false;
+    for (int child = 0; child < kChildren; ++child) {
+        lastOfAChild |= shared == std::to_string(child) + "_" + std::to_string(kNamesEach - 1);
+    }
+    EXPECT_TRUE(lastOfAChild) << shared;
+    std::size_t lines = 0;
+    for (char c : readText(file())) lines += c == '\n';
+    EXPECT_EQ(lines, std::size_t{kChildren * kNamesEach + 1});
+}
+
+}  // namespace
