@@ -79,8 +79,14 @@ TEST(NetworkProcessLinuxTest, SkipsAPortThatAListenerHolds) {
 // Other test runs on the machine may share this binary's name, so the process looked up is a
 // child running a copy of sleep under a name of its own.
 TEST(NetworkProcessLinuxTest, FindsAProcessByItsNameInAnyCase) {
-    char folder[] = "/tmp/orba-lookup-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    // Beside the test binary rather than in /tmp, which may forbid running programs.
+    char self[4096];
+    const ssize_t selfLength = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(selfLength, 0);
+    std::string pattern = std::filesystem::path(std::string(self, static_cast<std::size_t>(selfLength)))
+                              .parent_path() / "orba-lookup-XXXXXX";
+    char* folder = mkdtemp(&pattern[0]);
+    ASSERT_NE(folder, nullptr);
     const std::string name = "Orba-Lookup-" + std::to_string(getpid()) + ".Bin";
     const std::string path = std::string(folder) + "/" + name;
     std::filesystem::copy_file("/bin/sleep", path);
