@@ -63,6 +63,44 @@ public:
 
     // Removes leading and trailing white space (space, \t, \n, \v, \f, \r).
     static void trimString(std::string& text);
+
+    // Standard base64 (RFC 4648) of the bytes, padded with "=" to a multiple of 4 characters.
+    static std::string base64Encode(const std::string& data);
+    static std::string base64Encode(const std::vector<std::uint8_t>& data);
+
+    // Lenient base64 decoding: padding is optional, and decoding stops at the first byte outside
+    // the standard alphabet ("=", white space, anything else), returning what was decoded before
+    // it. Bits that do not fill a byte at the end are dropped. Never fails.
+    static std::string base64DecodeString(const std::string& text);
+    static std::vector<std::uint8_t> base64DecodeVector(const std::string& text);
+
+    // Base64 with "-" and "_" in place of "+" and "/", and without padding.
+    static std::string base64URLSafeEncode(const std::string& data);
+
+    // Accepts both alphabets, with or without padding; otherwise as base64DecodeString.
+    static std::string base64URLSafeDecode(const std::string& text);
+
+    // Two upper-case hex digits per byte, high nibble first, no separator.
+    static std::string byteToHexStr(const std::vector<std::uint8_t>& bytes);
+    static std::string StrToHexStr(const std::string& data);
+
+    // Reads the text two characters at a time, each pair as strtol reads it in base 16, and keeps
+    // the low 8 bits of each: a last single digit is a byte of its own, and a pair strtol cannot
+    // read gives 0. Never fails.
+    static std::string hexStrToStr(const std::string& text);
+    static std::vector<std::uint8_t> hexStrToByte(const std::string& text);
+
+    // 68 random lower-case hex digits in groups of 16, 8, 8, 8 and 24 joined by "-". Not the
+    // 36-character textual UUID form: there are no version or variant digits.
+    static std::string generateUUID();
+
+    // `count` random bytes from the system's random device, as 2 * count lower-case hex digits.
+    // Throws std::length_error when the text could not be that long.
+    static std::string getRandomData(std::uint64_t count);
+
+    // `count` random characters of the URL-safe base64 alphabet (A-Z a-z 0-9 - _).
+    // Throws std::length_error when the text could not be that long.
+    static std::string getUrlSafeRandomString(std::uint64_t count);
 };
 
 }  // namespace Core
