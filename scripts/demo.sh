@@ -1,13 +1,71 @@
 #!/bin/sh
-# Builds the Linux library and the sample host, then plays a sample game session through the
-# library with its core logging on.
+# The demo: a plain PC game session played through the tracker library against the local
+# collector, a real HTTPS server on loopback with a throwaway certificate authority.
+#
+#   scripts/demo.sh            the Linux library and tools/orba-host
+#   scripts/demo.sh --windows  the Windows DLL and orba-host.exe under Wine
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${ORBA_BUILD_ROOT:-$root/build}/demo
+builds=${ORBA_BUILD_ROOT:-$root/build}
+windows=false
+case "${1:-}" in
+  --windows) windows=true ;;
+  "") ;;
+  *) echo "usage: $0 [--windows]" >&2; exit 2 ;;
+esac
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBA_BUILD_TESTS=OFF > /dev/null
-cmake --build "$build" --target orba-host
 
-echo "--- sample session (commands, then the library's log lines) ---"
-"$build/bin/orba-host" --log "$root/tools/orba-host/sample-session.txt" 2>&1
+linux="$builds/demo-linux"
+cmake -S "$root" -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBA_BUILD_TESTS=OFF > /dev/null
+cmake --build "$linux" --target orba-host orba-collector
+if $windows; then
+  win="$builds/demo-windows"
+  cmake -S "$root" -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBA_BUILD_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" > /dev/null
+  cmake --build "$win" --target orba-host
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orba-demo.XXXXXX")
+collector_pid=
+cleanup() {
+  [ -n "$collector_pid" ] && kill "$collector_pid" 2>/dev/null && wait "$collector_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+"$linux/bin/orba-collector" --port 0 --dev-key demo-dev-key --ca-out "$work/ca.pem" \
+  > "$work/collector.out" 2> "$work/collector.err" &
+collector_pid=$!
+port=
+for _ in $(seq 200); do
+  port=$(sed -n '1s/^{"listening":\([0-9][0-9]*\)}$/\1/p' "$work/collector.out")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || { echo "the collector did not start:"; cat "$work/collector.err"; exit 1; }
+echo "collector listening on https://localhost:$port (dev key demo-dev-key)"
+
+ca="$work/ca.pem"
+if $windows; then
+  export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wine wineboot --init > /dev/null 2>&1 || true
+  ca=$(winepath -w "$ca" 2>/dev/null | sed 's/\\/\\\\/g')
+fi
+sed -e "s|@ENDPOINT@|https://localhost:$port|" -e "s|@CAFILE@|$ca|" \
+  "$root/tools/orba-host/sample-session.txt" > "$work/session.txt"
+
+echo
+echo "--- the game's commands, and the library's log lines ---"
+if $windows; then
+  wine "$win/bin/orba-host.exe" --log "$work/session.txt" 2>&1 | tr -d '\r'
+else
+  XDG_STATE_HOME="$work/state" "$linux/bin/orba-host" --log "$work/session.txt" 2>&1
+fi
+
+echo
+echo "--- what the collector received ---"
+tail -n +2 "$work/collector.out" | while IFS= read -r line; do
+  printf '%s\n' "$line"
+done

@@ -45,3 +45,6 @@ ORBA_API std::string getMnc();
 }  // namespace Misc
 }  // namespace Platform
 }  // namespace ORBA
+
+// The rest of the platform surface, one header per concern.
+#include "orba/misc/NetworkProcess.h"

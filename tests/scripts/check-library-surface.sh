@@ -9,13 +9,13 @@ trap 'rm -f "$actual"' EXIT
 
 case $kind in
 linux)
-  nm -D --defined-only "$library" | awk '{print $3}' | grep -v '^$' | sort -u > "$actual"
+  nm -D --defined-only "$library" | awk '{print $3}' | grep -v '^$' | LC_ALL=C sort -u > "$actual"
   ;;
 windows)
   dump=$(x86_64-w64-mingw32-objdump -p "$library")
   # Export table rows look like "[   3] +base[   4]  0003 name".
   printf '%s\n' "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-    sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\] //p' | sort -u > "$actual"
+    sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\] //p' | LC_ALL=C sort -u > "$actual"
   imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
   allowed='^(kernel32|user32|advapi32|ole32|oleaut32|shell32|ws2_32|iphlpapi|version|winhttp|bcrypt|crypt32|rpcrt4|combase|msvcrt|ntdll|api-ms-win-[a-z0-9-]+)\.dll$'
   bad=$(printf '%s\n' "$imports" | grep -v -E "$allowed" || true)
