@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "DebugOutputReader.h"
 #include "SharedLibrary.h"
 
 namespace {
@@ -62,6 +63,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     setLog(log);
+    // On Windows the library logs to the debugger output; show it here as a debugger would.
+    OrbaTools::DebugOutputReader debugOutput([](const std::string& message) {
+        std::fputs(message.c_str(), stderr);
+    });
     const PluginInterface* plugin = create();
 
     std::ifstream file;
@@ -81,5 +86,6 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         plugin->triggerEventCallback(line.c_str());
     }
+    debugOutput.stop();
     return 0;
 }

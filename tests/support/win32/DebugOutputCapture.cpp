@@ -6,48 +6,19 @@
 
 #include <stdexcept>
 #include <string>
-#include <thread>
+
+#include "DebugOutputReader.h"
 
 namespace OrbaTest {
-namespace {
-
-// Written at the end of a capture so that the reader knows it has seen every earlier message.
-const char kEndMarker[] = "\x01orba-test-capture-end\x01";
-
-}  // namespace
 
 struct DebugOutputCapture::Impl {
-    HANDLE bufferReady = nullptr;
-    HANDLE dataReady = nullptr;
-    HANDLE mapping = nullptr;
-    const char* view = nullptr;
-    std::thread reader;
     std::string text;
+    OrbaTools::DebugOutputReader reader{[this](const std::string& message) { text += message; }};
     bool finished = false;
-
-    void run() {
-        for (;;) {
-            SetEvent(bufferReady);
-            if (WaitForSingleObject(dataReady, 10000) != WAIT_OBJECT_0) return;
-            // A DWORD process id, then the NUL-terminated text.
-            const std::string message(view + sizeof(DWORD));
-            if (message == kEndMarker) return;
-            text += message;
-        }
-    }
 };
 
 DebugOutputCapture::DebugOutputCapture() : impl_(std::make_unique<Impl>()) {
-    impl_->bufferReady = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
-    impl_->dataReady = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
-    impl_->mapping =
-        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
-    if (!impl_->bufferReady || !impl_->dataReady || !impl_->mapping) {
-        throw std::runtime_error("cannot serve the debug output");
-    }
-    impl_->view = static_cast<const char*>(MapViewOfFile(impl_->mapping, FILE_MAP_READ, 0, 0, 4096));
-    if (impl_->view == nullptr) throw std::runtime_error("cannot map the debug output buffer");
-    impl_->reader = std::thread([impl = impl_.get()] { impl->run(); });
+    if (!impl_->reader.serving()) throw std::runtime_error("cannot serve the debug output");
 }
 
 DebugOutputCapture::~DebugOutputCapture() { finish(); }
@@ -55,12 +26,7 @@ DebugOutputCapture::~DebugOutputCapture() { finish(); }
 std::string DebugOutputCapture::finish() {
     if (impl_->finished) return std::string();
     impl_->finished = true;
-    OutputDebugStringA(kEndMarker);
-    impl_->reader.join();
-    UnmapViewOfFile(impl_->view);
-    CloseHandle(impl_->mapping);
-    CloseHandle(impl_->dataReady);
-    CloseHandle(impl_->bufferReady);
+    impl_->reader.stop();
     return impl_->text;
 }
 
