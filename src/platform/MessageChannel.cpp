@@ -37,10 +37,12 @@ void writeCallbackFailure(const char* description) noexcept {
 }  // namespace
 
 void deliverMessageBlock(const void* data, std::size_t size) noexcept {
-    writeDebugOutputNarrow(kTextReceivedText);
     // The caller is the system's message dispatch or the receiver thread: nothing may escape.
     try {
+        // Taken before anything else runs: the sender's block may live in a buffer that later
+        // calls on this thread reuse.
         std::string text = unpackMessageText(data, size);
+        writeDebugOutputNarrow(kTextReceivedText);
         const auto& callback = channelState().ipcCallback;
         if (callback) callback(std::move(text));
     } catch (const std::exception& error) {

@@ -17,13 +17,14 @@ LRESULT CALLBACK copyDataHookProc(int code, WPARAM wParam, LPARAM lParam) {
     if (code >= 0) {
         const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (call != nullptr && call->message == WM_COPYDATA) {
-            // Any program may send this message, with any content: trust neither pointer.
-            const auto* copyData = reinterpret_cast<const COPYDATASTRUCT*>(call->lParam);
-            if (copyData != nullptr) {
-                deliverMessageBlock(copyData->lpData, copyData->cbData);
-            } else {
-                deliverMessageBlock(nullptr, 0);
+            // Any program may send this message, with a null structure or a null block.
+            const void* data = nullptr;
+            DWORD size = 0;
+            if (const auto* copyData = reinterpret_cast<const COPYDATASTRUCT*>(call->lParam)) {
+                data = copyData->lpData;
+                size = copyData->cbData;
             }
+            deliverMessageBlock(data, size);
         }
     }
     return CallNextHookEx(g_ORBAWndHook, code, wParam, lParam);
