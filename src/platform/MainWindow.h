@@ -34,8 +34,8 @@ const TopLevelWindow* processWindowSearch(const std::vector<TopLevelWindow>& win
 // Returns the client size of the main window of `processId` among `windows`, read with
 // `readClientSize`; 0 by 0 when there is no main window or its size cannot be read.
 template <typename ReadClientSize>
-ClientSize mainWindowClientSize(const std::vector<TopLevelWindow>& windows,
-                                std::uint32_t processId, ReadClientSize readClientSize) {
+ClientSize mainWindowClientSize(const std::vector<TopLevelWindow>& windows, std::uint32_t processId,
+                                ReadClientSize readClientSize) {
     const TopLevelWindow* window = mainWindowSearch(windows, processId);
     if (window == nullptr) return ClientSize{};
     ClientSize size;

@@ -1,6 +1,6 @@
-#include "platform/MainWindow.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/MainWindow.h"
 
 namespace {
 
@@ -33,9 +33,8 @@ TEST(MainWindowTest, MainWindowIsTheFirstVisibleUnownedWindowOfTheProcess) {
     EXPECT_EQ(ORBA::Platform::mainWindowSearch(kDesktop, kGame)->handle, 4u);
     EXPECT_EQ(ORBA::Platform::mainWindowSearch(kDesktop, kOther)->handle, 1u);
     EXPECT_EQ(ORBA::Platform::mainWindowSearch(kDesktop, 9), nullptr);
-    EXPECT_EQ(ORBA::Platform::mainWindowSearch({window(2, kGame, true, true),
-                                                window(3, kGame, false, false)},
-                                               kGame),
+    EXPECT_EQ(ORBA::Platform::mainWindowSearch(
+                  {window(2, kGame, true, true), window(3, kGame, false, false)}, kGame),
               nullptr);
 }
 

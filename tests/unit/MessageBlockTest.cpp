@@ -1,6 +1,6 @@
-#include "platform/MessageBlock.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/MessageBlock.h"
 
 namespace {
 
@@ -27,14 +27,20 @@ TEST(MessageBlockTest, ProcessIdIsReadLikeA32BitStol) {
     expectNumber("000000000000000000000042", 42);
     expectNumber("2147483647", 2147483647);
     expectNumber("-2147483648", -2147483647 - 1);
-    expectNumber(std::string("12\0" "34", 5), 12);
+    expectNumber(std::string("12\0"
+                             "34",
+                             5),
+                 12);
 
     expectOutcome("", Outcome::NoNumber);
     expectOutcome("abc", Outcome::NoNumber);
     expectOutcome("-", Outcome::NoNumber);
     expectOutcome("+-5", Outcome::NoNumber);
     expectOutcome(" x12", Outcome::NoNumber);
-    expectOutcome(std::string("\0" "12", 3), Outcome::NoNumber);
+    expectOutcome(std::string("\0"
+                              "12",
+                              3),
+                  Outcome::NoNumber);
 
     expectOutcome("2147483648", Outcome::OutOfRange);
     expectOutcome("-2147483649", Outcome::OutOfRange);

@@ -1,6 +1,7 @@
 // The Linux channel end to end: a forked receiver, and the built library loaded and unloaded.
 // The test process itself never opens the channel, so every child starts without a receiver.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -18,8 +19,6 @@
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "SharedLibrary.h"
 #include "orba/misc/WindowMessaging.h"
 #include "support/DebugOutputCapture.h"
@@ -31,7 +30,8 @@ using ORBA::Platform::Misc::ipcSend;
 
 const std::string kInstalled =
     "################       g_ORBAWndHook is NULL ##############################\n";
-const std::string kReceived = "################   Copy Data Called ##############################\n";
+const std::string kReceived =
+    "################   Copy Data Called ##############################\n";
 
 struct Pipe {
     int read = -1;
@@ -160,11 +160,11 @@ TEST(PosixMessageTransportTest, ForkedReceiverGetsTextsThroughTheFirstCallbackOn
     ipcSend(id, "throw");
     ipcSend(" +" + id + "abc", "last");
 
-    const std::string expected = record('A', "hello") + record('A', "cut") +
-                                 record('A', longest) + record('A', "") + record('A', "throw") +
-                                 record('A', "last");
+    const std::string expected = record('A', "hello") + record('A', "cut") + record('A', longest) +
+                                 record('A', "") + record('A', "throw") + record('A', "last");
     std::string received;
-    EXPECT_TRUE(readUntil(results.read, received, [&] { return received.size() >= expected.size(); }));
+    EXPECT_TRUE(
+        readUntil(results.read, received, [&] { return received.size() >= expected.size(); }));
     EXPECT_EQ(received, expected);
 
     release.closeWrite();
@@ -209,8 +209,9 @@ TEST(PosixMessageTransportTest, UnloadingTheLibraryStopsItsReceiver) {
         auto open = reinterpret_cast<OpenFn>(library.symbol(
             "_ZN4ORBA8Platform4Misc7ipcOpenESt8functionIFvNSt7__cxx1112basic_stringIcSt11char_"
             "traitsIcESaIcEEEEE"));
-        auto send = reinterpret_cast<SendFn>(library.symbol(
-            "_ZN4ORBA8Platform4Misc7ipcSendERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES9_"));
+        auto send = reinterpret_cast<SendFn>(
+            library.symbol("_ZN4ORBA8Platform4Misc7ipcSendERKNSt7__cxx1112basic_stringIcSt11char_"
+                           "traitsIcESaIcEEES9_"));
         ASSERT_NE(open, nullptr);
         ASSERT_NE(send, nullptr);
         open([&](std::string received) {
@@ -222,7 +223,8 @@ TEST(PosixMessageTransportTest, UnloadingTheLibraryStopsItsReceiver) {
         EXPECT_TRUE(receiverReachable(::getpid()));
         send(std::to_string(::getpid()), "ping");
         std::unique_lock<std::mutex> lock(mutex);
-        EXPECT_TRUE(arrived.wait_for(lock, std::chrono::seconds(10), [&] { return !text.empty(); }));
+        EXPECT_TRUE(
+            arrived.wait_for(lock, std::chrono::seconds(10), [&] { return !text.empty(); }));
         EXPECT_EQ(text, "ping");
     }
     EXPECT_EQ(threadCount(), threadsBefore);

@@ -19,7 +19,8 @@ namespace {
 
 const std::string kInstalled =
     "################       g_ORBAWndHook is NULL ##############################\n";
-const std::string kReceived = "################   Copy Data Called ##############################\n";
+const std::string kReceived =
+    "################   Copy Data Called ##############################\n";
 
 std::string record(char tag, const std::string& text) {
     return std::string(1, tag) + ":" + std::to_string(text.size()) + ":" + text + "\n";
@@ -48,8 +49,8 @@ std::string runPeer() {
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::string command = "\"" + OrbaTools::executableFolder() + "orba_ipc_peer.exe\"";
     PROCESS_INFORMATION process{};
-    const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process) != FALSE;
+    const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process) != FALSE;
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
@@ -87,9 +88,8 @@ TEST(MessageChannelWin32Test, TextsReachTheFirstCallbackOnTheHookedThreadOnly) {
     if (at != std::string::npos) output.replace(at, longest.size(), "<9999 x>");
 
     EXPECT_EQ(output, record('A', "hello") + "W\n" + record('A', "cut") + "W\n" +
-                          "A:9999:<9999 x>\nW\n" + record('A', "") + "W\n" +
-                          record('A', "throw") + "W\n" + record('A', "hello") + "W\n" +
-                          record('A', "") + "W\n" + "M\n");
+                          "A:9999:<9999 x>\nW\n" + record('A', "") + "W\n" + record('A', "throw") +
+                          "W\n" + record('A', "hello") + "W\n" + record('A', "") + "W\n" + "M\n");
     EXPECT_EQ(capture.finish(), kInstalled + kReceived + kReceived + kReceived + kReceived +
                                     kReceived + "ipc callback threw: boom\n" + kReceived +
                                     kReceived);
@@ -102,8 +102,8 @@ TEST(MessageChannelWin32Test, UnloadingTheLibraryRemovesItsHook) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"OrbaUnloadTest";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0,
-                                  100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                                  100, nullptr, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr) << "no display?";
 
     std::vector<std::string> received;

@@ -33,8 +33,8 @@ LRESULT CALLBACK copyDataHookProc(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 bool installMessageReceiver() {
-    g_ORBAWndHook = SetWindowsHookExA(WH_CALLWNDPROC, copyDataHookProc, nullptr,
-                                      GetCurrentThreadId());
+    g_ORBAWndHook =
+        SetWindowsHookExA(WH_CALLWNDPROC, copyDataHookProc, nullptr, GetCurrentThreadId());
     return g_ORBAWndHook != nullptr;
 }
 
