@@ -14,7 +14,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/DebugOutput.h"
 #include "platform/MessageBlock.h"
@@ -109,7 +108,7 @@ public:
 
 private:
     void run() {
-        std::vector<char> block(kMessageBlockSize);
+        MessageBlock block;  // on the stack: nothing in this thread may fail to allocate
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
         for (;;) {
             iovec part{block.data(), block.size()};
