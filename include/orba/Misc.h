@@ -48,3 +48,4 @@ ORBA_API std::string getMnc();
 
 // The rest of the platform surface, one header per concern.
 #include "orba/misc/NetworkProcess.h"
+#include "orba/misc/WindowMessaging.h"

@@ -2,9 +2,16 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include "platform/MessageTransport.h"
+
 // The library starts no thread and keeps no per-thread state, so thread notifications are
 // turned off.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+    // A hook left behind by an unloaded library would have the system call into freed code. At
+    // process exit (reserved set) the hook goes with the process and user32 may be gone already.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        ORBA::Platform::removeMessageReceiver();
+    }
     return TRUE;
 }
