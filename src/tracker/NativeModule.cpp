@@ -40,11 +40,7 @@ void NativeReporter::sendEvent(const std::string& eventName, const nlohmann::jso
                                const nlohmann::json& customParameters) {
     if (sessionPending_ || !configured()) return;  // dropped, not queued
     const TrackerClient client = makeClient();
-    EventRecord record = makeRecord(client);
-    record.eventName = eventName;
-    record.eventParameters = eventParameters;
-    record.eventCustomParameters = customParameters;
-    client.sendInApp(record);
+    reportInApp(client, makeRecord(client), eventName, eventParameters, customParameters);
 }
 
 OndrixNativeModuleImpl::OndrixNativeModuleImpl() : reporter_(std::make_unique<NativeReporter>()) {}

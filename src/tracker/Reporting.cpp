@@ -37,6 +37,14 @@ void reportLaunch(const TrackerClient& client, const EventRecord& record) {
     }
 }
 
+void reportInApp(const TrackerClient& client, EventRecord record, const std::string& eventName,
+                 const nlohmann::json& eventParameters, const nlohmann::json& customParameters) {
+    record.eventName = eventName;
+    record.eventParameters = eventParameters;
+    record.eventCustomParameters = customParameters;
+    recordOutcome(client, client.sendInApp(record), EventKind::InApp);
+}
+
 void recordOutcome(const TrackerClient& client, SendResult result, EventKind kind) {
     if (kind == EventKind::InApp || result != kAccepted) return;
     const std::int32_t counter = client.getLaunchCounter();

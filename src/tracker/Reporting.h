@@ -14,6 +14,10 @@ Endpoint endpointFrom(const TrackerConfig& config);
 // the launch when the service accepts it.
 void reportLaunch(const TrackerClient& client, const EventRecord& record);
 
+// Posts an in-app event: `record` with the event's name and parameters.
+void reportInApp(const TrackerClient& client, EventRecord record, const std::string& eventName,
+                 const nlohmann::json& eventParameters, const nlohmann::json& customParameters);
+
 // Advances the launch counter after an accepted (202) first_open or session request; the counter
 // stays at its largest value rather than overflowing.
 void recordOutcome(const TrackerClient& client, SendResult result, EventKind kind);

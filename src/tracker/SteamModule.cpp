@@ -47,11 +47,7 @@ void SteamReporter::sendEvent(const std::string& eventName, const nlohmann::json
                               const nlohmann::json& customParameters) {
     if (sessionPending_ || !configured()) return;  // dropped, not queued
     const TrackerClient client = makeClient();
-    EventRecord record = makeRecord(client);
-    record.eventName = eventName;
-    record.eventParameters = eventParameters;
-    record.eventCustomParameters = customParameters;
-    client.sendInApp(record);
+    reportInApp(client, makeRecord(client), eventName, eventParameters, customParameters);
 }
 
 OndrixSteamModuleImpl::OndrixSteamModuleImpl() : reporter_(std::make_unique<SteamReporter>()) {}
