@@ -20,33 +20,14 @@
 #include "platform/IdentityFile.h"
 #include "platform/Uuid.h"
 
+#include "platform/posix/FileDescriptor.h"
+
 namespace ORBA {
 namespace Platform {
 namespace {
 
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports the outcome: close is where some file systems report lost writes.
-    int reset() {
-        if (fd_ < 0) return 0;
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 void printError(const char* format, int code) {
     std::printf(format, code);

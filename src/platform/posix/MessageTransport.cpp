@@ -18,35 +18,14 @@
 #include "platform/DebugOutput.h"
 #include "platform/MessageBlock.h"
 
+#include "platform/posix/FileDescriptor.h"
+
 namespace ORBA {
 namespace Platform {
 namespace {
 
 // A sender must not hang the game forever on a receiver that stopped reading.
 constexpr time_t kSendTimeoutSeconds = 5;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 struct SocketAddress {
     sockaddr_un address{};
