@@ -1,0 +1,28 @@
+// What both HTTP back ends agree on before anything reaches the wire: limits, header lines and
+// the refusal of requests that must not be sent.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tracker/HttpTransport.h"
+
+namespace ORBA {
+namespace Transport {
+
+constexpr long kConnectTimeoutMs = 5000;
+constexpr long kTotalTimeoutMs = 10000;
+
+constexpr const char* kContentTypeLine = "Content-Type: application/json";
+constexpr const char* kAuthorizationPrefix = "Authorization: ";
+
+// Whether `request` may be posted. An unsigned request (empty authorization, which is also what
+// a failed signature gives) is never sent, and neither is a header value holding CR, LF or NUL,
+// which would end its header line early and smuggle in lines of its own.
+bool isSendable(const HttpRequest& request);
+
+// `count` bytes as two lower-case hexadecimal digits each, first byte first.
+std::string toLowerHex(const unsigned char* bytes, std::size_t count);
+
+}  // namespace Transport
+}  // namespace ORBA
