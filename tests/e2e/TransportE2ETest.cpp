@@ -80,6 +80,16 @@ TEST_F(TransportE2ETest, SignedPostArrivesByteForByteAndIsAccepted) {
     EXPECT_EQ(lines[0]["status"], 202);
 }
 
+// App ids reach the user agent unchanged, whatever their bytes.
+TEST_F(TransportE2ETest, NonAsciiUserAgentArrivesAsUtf8) {
+    std::string body = eventBody(OrbaTest::uniqueMarker());
+    std::string userAgent = "Native PC/HTTP Client 1.0 (caf\xC3\xA9-\xE2\x98\x95)";
+    EXPECT_EQ(postHttpRequest(collector_.request(kFirstOpenPath, body, userAgent)), 202);
+    auto lines = collector_.recordedWithBody(body);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["user_agent"], userAgent);
+}
+
 // Bodies beyond a kilobyte make libcurl ask for a 100-continue unless told not to, and WinHTTP
 // writes them in parts.
 TEST_F(TransportE2ETest, LargeBodyArrivesWhole) {

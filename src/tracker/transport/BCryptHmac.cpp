@@ -13,6 +13,8 @@ namespace ORBA {
 
 namespace {
 
+constexpr std::size_t kMaxChunk = 0xFFFFFFFFu;  // BCrypt lengths are ULONG
+
 class AlgorithmProvider {
 public:
     AlgorithmProvider() {
@@ -40,7 +42,7 @@ public:
         UCHAR none = 0;
         PUCHAR secret = key.empty() ? &none
                                     : reinterpret_cast<PUCHAR>(const_cast<char*>(key.data()));
-        if (key.size() > MAXULONG ||
+        if (key.size() > kMaxChunk ||
             !BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &handle_, nullptr, 0, secret,
                                              static_cast<ULONG>(key.size()), 0))) {
             handle_ = nullptr;
@@ -66,11 +68,10 @@ std::string hmacSha256Hex(const std::string& key, const std::string& message) {
     Hash hash(algorithm.get(), key);
     if (hash.get() == nullptr) return std::string();
 
-    // BCryptHashData takes at most a ULONG at a time.
     const char* data = message.data();
     std::size_t left = message.size();
     do {
-        ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(left, MAXULONG));
+        ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(left, kMaxChunk));
         if (!BCRYPT_SUCCESS(BCryptHashData(
                 hash.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(data)), chunk, 0))) {
             return std::string();
