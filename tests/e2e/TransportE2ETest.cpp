@@ -9,8 +9,8 @@
 #include "support/Collector.h"
 #include "tracker/HttpTransport.h"
 
-using ORBA::HttpRequest;
 using ORBA::hmacSha256Hex;
+using ORBA::HttpRequest;
 using ORBA::postHttpRequest;
 
 namespace {
@@ -50,7 +50,8 @@ double secondsSince(Clock::time_point start) {
 std::string eventBody(const std::string& marker) {
     // Non-ASCII bytes and escapes must arrive as they were signed.
     return R"({"device_ids":[{"type":"custom","value":")" + marker +
-           "\"}],\"event_name\":\"caf\xC3\xA9 \xE2\x98\x95\",\"event_value\":\"{\\\"price\\\":1.5}\"}";
+           "\"}],\"event_name\":\"caf\xC3\xA9 "
+           "\xE2\x98\x95\",\"event_value\":\"{\\\"price\\\":1.5}\"}";
 }
 
 class TransportE2ETest : public OrbaTest::CollectorTest {

@@ -35,8 +35,7 @@ ORBA::HttpRequest Collector::request(const std::string& path, const std::string&
     ORBA::HttpRequest request;
     request.url = settings_.url + path;
     request.body = body;
-    request.authorization =
-        ORBA::hmacSha256Hex(devKey.empty() ? settings_.devKey : devKey, body);
+    request.authorization = ORBA::hmacSha256Hex(devKey.empty() ? settings_.devKey : devKey, body);
     request.userAgent = userAgent;
     request.caFile = settings_.caFile;
     return request;

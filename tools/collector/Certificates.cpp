@@ -58,8 +58,8 @@ Certificate makeCertificate(EVP_PKEY* subjectKey, const char* commonName) {
                                      reinterpret_cast<const unsigned char*>("Orba Collector"), -1,
                                      -1, 0) == 1 &&
               X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                         reinterpret_cast<const unsigned char*>(commonName), -1,
-                                         -1, 0) == 1,
+                                         reinterpret_cast<const unsigned char*>(commonName), -1, -1,
+                                         0) == 1,
           "subject");
     check(X509_set_pubkey(x, subjectKey) == 1, "public key");
     return certificate;

@@ -81,20 +81,21 @@ public:
         : devKey_(options.devKey), status_(options.status), record_(record) {}
 
     void route(httplib::Server& server) {
-        server.Post("/_collector/status", [this](const httplib::Request& request,
-                                                  httplib::Response& response) {
-            long status = 0;
-            if (!parseNumber(request.body, 100, 599, status)) return refuse(response);
-            status_ = static_cast<int>(status);
-            response.set_content("ok\n", "text/plain");
-        });
-        server.Post("/_collector/delay", [this](const httplib::Request& request,
-                                                 httplib::Response& response) {
-            long delay = 0;
-            if (!parseNumber(request.body, 0, kMaxDelayMs, delay)) return refuse(response);
-            delayMs_ = delay;
-            response.set_content("ok\n", "text/plain");
-        });
+        server.Post("/_collector/status",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        long status = 0;
+                        if (!parseNumber(request.body, 100, 599, status)) return refuse(response);
+                        status_ = static_cast<int>(status);
+                        response.set_content("ok\n", "text/plain");
+                    });
+        server.Post("/_collector/delay",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        long delay = 0;
+                        if (!parseNumber(request.body, 0, kMaxDelayMs, delay))
+                            return refuse(response);
+                        delayMs_ = delay;
+                        response.set_content("ok\n", "text/plain");
+                    });
         server.Post(R"(/v1\.0/c2s/(first_open|session|inapp)/app/(nativepc|steam)/[^/]+)",
                     [this](const httplib::Request& request, httplib::Response& response) {
                         waitDelay();
@@ -235,8 +236,8 @@ int runCollector(const Options& options) {
     if (!options.recordFile.empty()) {
         record = std::fopen(options.recordFile.c_str(), "ab");
         if (record == nullptr) {
-            std::fprintf(stderr, "orba-collector: cannot open %s: %s\n",
-                         options.recordFile.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "orba-collector: cannot open %s: %s\n", options.recordFile.c_str(),
+                         std::strerror(errno));
             return 1;
         }
     }

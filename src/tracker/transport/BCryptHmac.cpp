@@ -40,8 +40,8 @@ public:
     Hash(BCRYPT_ALG_HANDLE algorithm, const std::string& key) {
         // BCrypt takes a non-const secret and rejects a null one even when it is empty.
         UCHAR none = 0;
-        PUCHAR secret = key.empty() ? &none
-                                    : reinterpret_cast<PUCHAR>(const_cast<char*>(key.data()));
+        PUCHAR secret =
+            key.empty() ? &none : reinterpret_cast<PUCHAR>(const_cast<char*>(key.data()));
         if (key.size() > kMaxChunk ||
             !BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &handle_, nullptr, 0, secret,
                                              static_cast<ULONG>(key.size()), 0))) {

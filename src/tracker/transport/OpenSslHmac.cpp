@@ -13,10 +13,9 @@ std::string hmacSha256Hex(const std::string& key, const std::string& message) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
     // data() is never null, so an empty key is the empty key and not OpenSSL's "reuse the last".
-    const unsigned char* result =
-        HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-             reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest,
-             &digestLength);
+    const unsigned char* result = HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+                                       reinterpret_cast<const unsigned char*>(message.data()),
+                                       message.size(), digest, &digestLength);
     if (result == nullptr || digestLength != 32) return std::string();
     return Transport::toLowerHex(digest, digestLength);
 }

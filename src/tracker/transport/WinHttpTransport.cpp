@@ -127,8 +127,8 @@ Authorities loadPemCertificates(const std::string& pem) {
         position = end + kEnd.size();
         DWORD blockSize = static_cast<DWORD>(position - begin);
         DWORD derSize = 0;
-        if (!CryptStringToBinaryA(pem.data() + begin, blockSize, CRYPT_STRING_BASE64HEADER,
-                                  nullptr, &derSize, nullptr, nullptr)) {
+        if (!CryptStringToBinaryA(pem.data() + begin, blockSize, CRYPT_STRING_BASE64HEADER, nullptr,
+                                  &derSize, nullptr, nullptr)) {
             continue;
         }
         std::vector<BYTE> der(derSize);
@@ -161,12 +161,10 @@ CertContext sentIssuerOf(PCCERT_CONTEXT server, PCCERT_CONTEXT subject) {
     if (server->hCertStore == nullptr) return CertContext();
     PCCERT_CONTEXT candidate = nullptr;
     // Each call releases the previous candidate.
-    while ((candidate = CertFindCertificateInStore(server->hCertStore, X509_ASN_ENCODING, 0,
-                                                   CERT_FIND_SUBJECT_NAME,
-                                                   &subject->pCertInfo->Issuer, candidate)) !=
-           nullptr) {
-        if (!CertCompareCertificate(X509_ASN_ENCODING, candidate->pCertInfo,
-                                    subject->pCertInfo) &&
+    while ((candidate = CertFindCertificateInStore(
+                server->hCertStore, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
+                &subject->pCertInfo->Issuer, candidate)) != nullptr) {
+        if (!CertCompareCertificate(X509_ASN_ENCODING, candidate->pCertInfo, subject->pCertInfo) &&
             issuedBy(subject, candidate)) {
             return CertContext(candidate);
         }
@@ -211,8 +209,8 @@ struct ServerCheck {
     bool requestClosed = false;
 };
 
-void CALLBACK checkServerBeforeSending(HINTERNET request, DWORD_PTR context, DWORD status,
-                                       LPVOID, DWORD) {
+void CALLBACK checkServerBeforeSending(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID,
+                                       DWORD) {
     if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || context == 0) return;
     ServerCheck* check = reinterpret_cast<ServerCheck*>(context);
     if (check->verdict != ServerCheck::Verdict::Pending) return;
