@@ -175,6 +175,10 @@ TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNot) {
     injected.authorization += "\nX-Injected: yes";
     EXPECT_EQ(postHttpRequest(injected), 0);
 
+    HttpRequest illFormed = collector_.request(kFirstOpenPath, body, kUserAgent);
+    illFormed.userAgent = "Native PC/HTTP Client 1.0 (\xFF)";
+    EXPECT_EQ(postHttpRequest(illFormed), 0);
+
     HttpRequest plain = collector_.request(kFirstOpenPath, body, kUserAgent);
     plain.url = "http://localhost:1" + std::string(kFirstOpenPath);
     EXPECT_EQ(postHttpRequest(plain), 0);

@@ -71,7 +71,10 @@ int postHttpRequest(const HttpRequest& request) {
         // Time-outs must not be raised with signals inside the host's process.
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     if (configured && !request.caFile.empty()) {
-        configured = curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str()) == CURLE_OK;
+        // The file replaces the system's authorities: both the bundle and the folder that
+        // libcurl was built to read.
+        configured = curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str()) == CURLE_OK &&
+                     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr) == CURLE_OK;
     }
     if (!configured) return 0;
 

@@ -18,7 +18,8 @@ constexpr const char* kAuthorizationPrefix = "Authorization: ";
 
 // Whether `request` may be posted. An unsigned request (empty authorization, which is also what
 // a failed signature gives) is never sent, and neither is a header value holding CR, LF or NUL,
-// which would end its header line early and smuggle in lines of its own.
+// which would end its header line early and smuggle in lines of its own, nor a user agent or
+// URL that is not well-formed UTF-8.
 bool isSendable(const HttpRequest& request);
 
 // `count` bytes as two lower-case hexadecimal digits each, first byte first.
