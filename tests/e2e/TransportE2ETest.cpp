@@ -6,7 +6,9 @@
 #include <fstream>
 #include <string>
 
+#include "orba/Logger.h"
 #include "support/Collector.h"
+#include "support/DebugOutputCapture.h"
 #include "tracker/HttpTransport.h"
 
 using ORBA::hmacSha256Hex;
@@ -162,24 +164,37 @@ TEST_F(TransportE2ETest, UntrustedServerGetsNothing) {
     expectNotRecorded(body);
 }
 
-TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNot) {
+TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNotAndSayWhy) {
     std::string body = eventBody(OrbaTest::uniqueMarker());
-    HttpRequest unsigned_ = collector_.request(kFirstOpenPath, body, kUserAgent);
+    auto make = [&] { return collector_.request(kFirstOpenPath, body, kUserAgent); };
+    HttpRequest unsigned_ = make();
     unsigned_.authorization.clear();
-    EXPECT_EQ(postHttpRequest(unsigned_), 0);
+    HttpRequest injectedAgent = make();
+    injectedAgent.userAgent = "Native PC/HTTP Client 1.0 (1\r\nX-Injected: yes)";
+    HttpRequest injectedSignature = make();
+    injectedSignature.authorization += "\nX-Injected: yes";
+    HttpRequest nulInUrl = make();
+    nulInUrl.url += std::string("\0", 1);
+    HttpRequest illFormedAgent = make();
+    illFormedAgent.userAgent = "Native PC/HTTP Client 1.0 (\xFF)";
 
-    HttpRequest injected = collector_.request(kFirstOpenPath, body, kUserAgent);
-    injected.userAgent = "Native PC/HTTP Client 1.0 (1\r\nX-Injected: yes)";
-    EXPECT_EQ(postHttpRequest(injected), 0);
-    injected = collector_.request(kFirstOpenPath, body, kUserAgent);
-    injected.authorization += "\nX-Injected: yes";
-    EXPECT_EQ(postHttpRequest(injected), 0);
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    OrbaTest::DebugOutputCapture capture;
+    for (const HttpRequest* request :
+         {&unsigned_, &injectedAgent, &injectedSignature, &nulInUrl, &illFormedAgent}) {
+        EXPECT_EQ(postHttpRequest(*request), 0);
+    }
+    std::string log = capture.finish();
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
+    EXPECT_EQ(log,
+              "HTTP request not sent: the request is not signed\n"
+              "HTTP request not sent: a header value or the URL holds CR, LF or NUL\n"
+              "HTTP request not sent: a header value or the URL holds CR, LF or NUL\n"
+              "HTTP request not sent: a header value or the URL holds CR, LF or NUL\n"
+              "HTTP request not sent: the user agent or the URL is not UTF-8\n");
 
-    HttpRequest illFormed = collector_.request(kFirstOpenPath, body, kUserAgent);
-    illFormed.userAgent = "Native PC/HTTP Client 1.0 (\xFF)";
-    EXPECT_EQ(postHttpRequest(illFormed), 0);
-
-    HttpRequest plain = collector_.request(kFirstOpenPath, body, kUserAgent);
+    // Only https is spoken: a plain-text URL is a transport failure, not logged.
+    HttpRequest plain = make();
     plain.url = "http://localhost:1" + std::string(kFirstOpenPath);
     EXPECT_EQ(postHttpRequest(plain), 0);
     expectNotRecorded(body);

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "core/Utf.h"
+#include "orba/Logger.h"
 
 namespace ORBA {
 namespace Transport {
@@ -26,10 +27,23 @@ bool wellFormedUtf8(const std::string& text) {
 
 }  // namespace
 
+const char* refusalReason(const HttpRequest& request) {
+    if (request.authorization.empty()) return "the request is not signed";
+    if (!fitsOnOneHeaderLine(request.authorization) || !fitsOnOneHeaderLine(request.userAgent) ||
+        !fitsOnOneHeaderLine(request.url)) {
+        return "a header value or the URL holds CR, LF or NUL";
+    }
+    if (!wellFormedUtf8(request.userAgent) || !wellFormedUtf8(request.url)) {
+        return "the user agent or the URL is not UTF-8";
+    }
+    return nullptr;
+}
+
 bool isSendable(const HttpRequest& request) {
-    return !request.authorization.empty() && fitsOnOneHeaderLine(request.authorization) &&
-           fitsOnOneHeaderLine(request.userAgent) && fitsOnOneHeaderLine(request.url) &&
-           wellFormedUtf8(request.userAgent) && wellFormedUtf8(request.url);
+    const char* reason = refusalReason(request);
+    if (reason == nullptr) return true;
+    Core::Logger::Log(std::string("HTTP request not sent: ") + reason);
+    return false;
 }
 
 std::string toLowerHex(const unsigned char* bytes, std::size_t count) {

@@ -16,10 +16,13 @@ constexpr long kTotalTimeoutMs = 10000;
 constexpr const char* kContentTypeLine = "Content-Type: application/json";
 constexpr const char* kAuthorizationPrefix = "Authorization: ";
 
-// Whether `request` may be posted. An unsigned request (empty authorization, which is also what
-// a failed signature gives) is never sent, and neither is a header value holding CR, LF or NUL,
-// which would end its header line early and smuggle in lines of its own, nor a user agent or
-// URL that is not well-formed UTF-8.
+// Why `request` must not be posted, or nullptr when it may be. An unsigned request (empty
+// authorization, which is also what a failed signature gives) is never sent, and neither is a
+// header value holding CR, LF or NUL, which would end its header line early and smuggle in lines
+// of its own, nor a user agent or URL that is not well-formed UTF-8.
+const char* refusalReason(const HttpRequest& request);
+
+// Whether `request` may be posted; when it may not, says why in the core log.
 bool isSendable(const HttpRequest& request);
 
 // `count` bytes as two lower-case hexadecimal digits each, first byte first.
