@@ -2,19 +2,27 @@
 # Runs a command while a local collector serves on a free port, and tells the command where it
 # is through ORBA_TEST_COLLECTOR_URL, ORBA_TEST_CA_FILE, ORBA_TEST_RECORD_FILE and
 # ORBA_TEST_DEV_KEY. Exits with the command's status.
-# Usage: with-collector.sh COLLECTOR_EXECUTABLE [--] COMMAND [ARGS...]
+# Usage: with-collector.sh COLLECTOR_EXECUTABLE [COLLECTOR_OPTION...] -- COMMAND [ARGS...]
+# (extra collector options are single words, such as --intermediate)
 set -u
-if [ $# -lt 2 ]; then
-  echo "usage: $0 COLLECTOR_EXECUTABLE [--] COMMAND [ARGS...]" >&2
+usage() {
+  echo "usage: $0 COLLECTOR_EXECUTABLE [COLLECTOR_OPTION...] -- COMMAND [ARGS...]" >&2
   exit 2
-fi
+}
+[ $# -ge 3 ] || usage
 collector=$1; shift
-[ "$1" = "--" ] && shift
+collector_options=
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+  collector_options="$collector_options $1"; shift
+done
+[ $# -ge 2 ] || usage
+shift
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/orba-collector.XXXXXX") || exit 1
 dev_key="orba-e2e-dev-key"
+# shellcheck disable=SC2086 # the extra options are meant to split into words
 "$collector" --port 0 --dev-key "$dev_key" --ca-out "$dir/ca.pem" --record "$dir/record.jsonl" \
-  > "$dir/collector.out" 2> "$dir/collector.err" &
+  $collector_options > "$dir/collector.out" 2> "$dir/collector.err" &
 pid=$!
 
 stop_collector() {

@@ -67,7 +67,7 @@ Certificate makeCertificate(EVP_PKEY* subjectKey, const char* commonName) {
 
 }  // namespace
 
-ServerIdentity makeThrowawayIdentity() {
+ServerIdentity makeThrowawayIdentity(bool withIntermediate) {
     ServerIdentity identity;
     PrivateKey authorityKey = makeKey();
     identity.authority = makeCertificate(authorityKey.get(), "Orba Collector Throwaway CA");
@@ -78,17 +78,36 @@ ServerIdentity makeThrowawayIdentity() {
     addExtension(ca, ca, NID_subject_key_identifier, "hash");
     check(X509_sign(ca, authorityKey.get(), EVP_sha256()) > 0, "authority signature");
 
+    X509* issuer = ca;
+    EVP_PKEY* issuerKey = authorityKey.get();
+    PrivateKey intermediateKey;
+    if (withIntermediate) {
+        intermediateKey = makeKey();
+        identity.intermediate =
+            makeCertificate(intermediateKey.get(), "Orba Collector Throwaway Intermediate");
+        X509* intermediate = identity.intermediate.get();
+        check(X509_set_issuer_name(intermediate, X509_get_subject_name(ca)) == 1, "issuer");
+        addExtension(intermediate, ca, NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
+        addExtension(intermediate, ca, NID_key_usage, "critical,keyCertSign,cRLSign");
+        addExtension(intermediate, ca, NID_subject_key_identifier, "hash");
+        addExtension(intermediate, ca, NID_authority_key_identifier, "keyid:always");
+        check(X509_sign(intermediate, authorityKey.get(), EVP_sha256()) > 0,
+              "intermediate signature");
+        issuer = intermediate;
+        issuerKey = intermediateKey.get();
+    }
+
     identity.key = makeKey();
     identity.certificate = makeCertificate(identity.key.get(), "localhost");
     X509* server = identity.certificate.get();
-    check(X509_set_issuer_name(server, X509_get_subject_name(ca)) == 1, "issuer");
-    addExtension(server, ca, NID_basic_constraints, "critical,CA:FALSE");
-    addExtension(server, ca, NID_key_usage, "critical,digitalSignature,keyEncipherment");
-    addExtension(server, ca, NID_ext_key_usage, "serverAuth");
-    addExtension(server, ca, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-    addExtension(server, ca, NID_subject_key_identifier, "hash");
-    addExtension(server, ca, NID_authority_key_identifier, "keyid:always");
-    check(X509_sign(server, authorityKey.get(), EVP_sha256()) > 0, "server signature");
+    check(X509_set_issuer_name(server, X509_get_subject_name(issuer)) == 1, "issuer");
+    addExtension(server, issuer, NID_basic_constraints, "critical,CA:FALSE");
+    addExtension(server, issuer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
+    addExtension(server, issuer, NID_ext_key_usage, "serverAuth");
+    addExtension(server, issuer, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+    addExtension(server, issuer, NID_subject_key_identifier, "hash");
+    addExtension(server, issuer, NID_authority_key_identifier, "keyid:always");
+    check(X509_sign(server, issuerKey, EVP_sha256()) > 0, "server signature");
     return identity;
 }
 

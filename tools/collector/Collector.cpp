@@ -24,13 +24,15 @@ namespace OrbaCollector {
 
 const char* const kUsage =
     "usage: orba-collector --dev-key KEY [--port N] [--ca-out FILE] [--cert FILE --key FILE]\n"
-    "                      [--status N] [--record FILE]\n"
+    "                      [--status N] [--record FILE] [--intermediate]\n"
     "  --port N       port on 127.0.0.1 to listen on; 0 (default) picks a free one\n"
     "  --dev-key KEY  dev key the Authorization header must be the HMAC-SHA256 under\n"
     "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
     "  --cert, --key  serve this PEM certificate (chain) and key instead of throwaway ones\n"
     "  --status N     status answered for accepted event requests (default 202)\n"
     "  --record FILE  also append each request's JSON line to FILE\n"
+    "  --intermediate sign the throwaway server certificate through an intermediate authority,\n"
+    "                 which the server sends along\n"
     "Prints {\"listening\":PORT}, then one JSON line per request. Test controls: POST\n"
     "/_collector/status (body: status) and /_collector/delay (body: milliseconds).\n";
 
@@ -171,12 +173,19 @@ std::unique_ptr<httplib::SSLServer> makeServer(const Options& options) {
         return std::make_unique<httplib::SSLServer>(options.certFile.c_str(),
                                                     options.keyFile.c_str());
     }
-    ServerIdentity identity = makeThrowawayIdentity();
-    if (!options.caOut.empty() && !writeFile(options.caOut, toPem(identity.authority.get()))) {
+    auto identity = std::make_shared<ServerIdentity>(makeThrowawayIdentity(options.intermediate));
+    if (!options.caOut.empty() && !writeFile(options.caOut, toPem(identity->authority.get()))) {
         throw std::runtime_error("cannot write " + options.caOut);
     }
-    // The server takes its own references to the certificate and key.
-    return std::make_unique<httplib::SSLServer>(identity.certificate.get(), identity.key.get());
+    // The context takes its own references to the certificates and the key.
+    return std::make_unique<httplib::SSLServer>([identity](SSL_CTX& context) {
+        return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1 &&
+               SSL_CTX_use_certificate(&context, identity->certificate.get()) == 1 &&
+               SSL_CTX_use_PrivateKey(&context, identity->key.get()) == 1 &&
+               (!identity->intermediate ||
+                SSL_CTX_add1_chain_cert(&context, identity->intermediate.get()) == 1) &&
+               SSL_CTX_check_private_key(&context) == 1;
+    });
 }
 
 }  // namespace
@@ -187,6 +196,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         if (name == "--help") {
             error = "help asked for";
             return false;
+        }
+        if (name == "--intermediate") {
+            options.intermediate = true;
+            continue;
         }
         if (i + 1 >= argc) {
             error = "missing value after " + name;
@@ -225,8 +238,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = "--dev-key is required";
     } else if (options.certFile.empty() != options.keyFile.empty()) {
         error = "--cert and --key go together";
-    } else if (!options.certFile.empty() && !options.caOut.empty()) {
-        error = "--ca-out writes the throwaway authority, which --cert replaces";
+    } else if (!options.certFile.empty() && (!options.caOut.empty() || options.intermediate)) {
+        error =
+            "--ca-out and --intermediate concern the throwaway authority, which --cert replaces";
     }
     return error.empty();
 }

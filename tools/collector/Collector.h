@@ -14,6 +14,7 @@ struct Options {
     std::string keyFile;
     int status = 202;
     std::string recordFile;
+    bool intermediate = false;  // serve through an intermediate authority
 };
 
 // Reads the command line into `options`; on a mistake returns false and says why in `error`.
