@@ -20,20 +20,21 @@ set(ORBA_WITH_COLLECTOR ${CMAKE_CURRENT_SOURCE_DIR}/scripts/with-collector.sh)
 set(_orba_chain_filter
     --gtest_filter=TransportE2ETest.SignedPost*:TransportE2ETest.UntrustedServerGetsNothing)
 if(CMAKE_CROSSCOMPILING)
-  # The collector is a Linux program; take it from a Linux build, by default the usual sibling
-  # build tree when one has been built.
-  set(_orba_default_collector "")
-  if(EXISTS ${CMAKE_SOURCE_DIR}/build/linux/bin/orba-collector)
-    set(_orba_default_collector ${CMAKE_SOURCE_DIR}/build/linux/bin/orba-collector)
-  endif()
-  set(ORBA_COLLECTOR_EXECUTABLE "${_orba_default_collector}" CACHE FILEPATH
+  # The collector is a Linux program: take it from a Linux build, by default the usual sibling
+  # build tree when one has been built (looked for again at each configure).
+  set(ORBA_COLLECTOR_EXECUTABLE "" CACHE FILEPATH
       "orba-collector of a Linux build, for the Windows end-to-end tests")
-  if(ORBA_COLLECTOR_EXECUTABLE)
+  set(_orba_collector ${ORBA_COLLECTOR_EXECUTABLE})
+  if(NOT _orba_collector AND EXISTS ${CMAKE_SOURCE_DIR}/build/linux/bin/orba-collector)
+    set(_orba_collector ${CMAKE_SOURCE_DIR}/build/linux/bin/orba-collector)
+  endif()
+  if(_orba_collector)
+    message(STATUS "Windows end-to-end tests use ${_orba_collector}")
     add_test(NAME e2e_tests_windows
-             COMMAND ${ORBA_WITH_COLLECTOR} ${ORBA_COLLECTOR_EXECUTABLE} --
+             COMMAND ${ORBA_WITH_COLLECTOR} ${_orba_collector} --
                      ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh $<TARGET_FILE:orba_e2e_tests>)
     add_test(NAME e2e_tests_intermediate_windows
-             COMMAND ${ORBA_WITH_COLLECTOR} ${ORBA_COLLECTOR_EXECUTABLE} --intermediate --
+             COMMAND ${ORBA_WITH_COLLECTOR} ${_orba_collector} --intermediate --
                      ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh $<TARGET_FILE:orba_e2e_tests>
                      ${_orba_chain_filter})
     set_tests_properties(e2e_tests_windows e2e_tests_intermediate_windows PROPERTIES
