@@ -15,6 +15,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -201,6 +202,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             options.intermediate = true;
             continue;
         }
+        static const std::set<std::string> kTakingValues = {
+            "--port", "--status", "--dev-key", "--ca-out", "--cert", "--key", "--record"};
+        if (kTakingValues.count(name) == 0) {
+            error = "unknown option " + name;
+            return false;
+        }
         if (i + 1 >= argc) {
             error = "missing value after " + name;
             return false;
@@ -227,11 +234,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             options.certFile = value;
         } else if (name == "--key") {
             options.keyFile = value;
-        } else if (name == "--record") {
-            options.recordFile = value;
         } else {
-            error = "unknown option " + name;
-            return false;
+            options.recordFile = value;
         }
     }
     if (options.devKey.empty()) {
