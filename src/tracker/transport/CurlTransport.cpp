@@ -1,0 +1,89 @@
+#include <curl/curl.h>
+
+#include <memory>
+
+#include "tracker/HttpTransport.h"
+#include "tracker/transport/RequestRules.h"
+
+namespace ORBA {
+
+namespace {
+
+struct EasyHandleDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
+
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+// libcurl's default sink would print the service's answer on the game's standard output.
+size_t discardResponseBody(char*, size_t size, size_t count, void*) { return size * count; }
+
+bool append(HeaderList& list, const std::string& line) {
+    curl_slist* extended = curl_slist_append(list.get(), line.c_str());
+    if (extended == nullptr) return false;
+    list.release();
+    list.reset(extended);
+    return true;
+}
+
+// The global set-up is not thread-safe in older libcurl; a function-local static runs it once.
+bool curlReady() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+}  // namespace
+
+int postHttpRequest(const HttpRequest& request) {
+    if (!Transport::isSendable(request) || !curlReady()) return 0;
+    EasyHandle easy(curl_easy_init());
+    if (!easy) return 0;
+
+    HeaderList headers;
+    // "Expect:" and "Accept:" remove headers libcurl would add on its own, so that both back
+    // ends put the same header lines on the wire and a large body is not held back for a
+    // 100-continue answer.
+    if (!append(headers, Transport::kContentTypeLine) ||
+        !append(headers, Transport::kAuthorizationPrefix + request.authorization) ||
+        !append(headers, "Expect:") || !append(headers, "Accept:")) {
+        return 0;
+    }
+
+    CURL* h = easy.get();
+    bool configured =
+        curl_easy_setopt(h, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_POST, 1L) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size())) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discardResponseBody) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, Transport::kConnectTimeoutMs) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, Transport::kTotalTimeoutMs) == CURLE_OK &&
+        // Time-outs must not be raised with signals inside the host's process.
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    if (configured && !request.caFile.empty()) {
+        // The file replaces the system's authorities: both the bundle and the folder that
+        // libcurl was built to read.
+        configured = curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str()) == CURLE_OK &&
+                     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+    }
+    if (!configured) return 0;
+
+    // A transfer that did not complete, even one that got as far as a status line, counts as no
+    // answer: the request may not have been taken in.
+    if (curl_easy_perform(h) != CURLE_OK) return 0;
+    long status = 0;
+    if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return 0;
+    return static_cast<int>(status);
+}
+
+}  // namespace ORBA

@@ -1,0 +1,314 @@
+#include "Collector.h"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "Certificates.h"
+
+namespace OrbaCollector {
+
+const char* const kUsage =
+    "usage: orba-collector --dev-key KEY [--port N] [--ca-out FILE] [--cert FILE --key FILE]\n"
+    "                      [--status N] [--record FILE] [--intermediate]\n"
+    "  --port N       port on 127.0.0.1 to listen on; 0 (default) picks a free one\n"
+    "  --dev-key KEY  dev key the Authorization header must be the HMAC-SHA256 under\n"
+    "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
+    "  --cert, --key  serve this PEM certificate (chain) and key instead of throwaway ones\n"
+    "  --status N     status answered for accepted event requests (default 202)\n"
+    "  --record FILE  also append each request's JSON line to FILE\n"
+    "  --intermediate sign the throwaway server certificate through an intermediate authority,\n"
+    "                 which the server sends along\n"
+    "Prints {\"listening\":PORT}, then one JSON line per request. Test controls: POST\n"
+    "/_collector/status (body: status) and /_collector/delay (body: milliseconds).\n";
+
+namespace {
+
+constexpr long kMaxDelayMs = 10L * 60 * 1000;
+
+// A whole decimal number within [low, high], or false.
+bool parseNumber(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 9) return false;
+    long parsed = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        parsed = parsed * 10 + (c - '0');
+    }
+    if (parsed < low || parsed > high) return false;
+    value = parsed;
+    return true;
+}
+
+std::string hmacSha256Hex(const std::string& key, const std::string& message) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+             reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest,
+             &length) == nullptr) {
+        return std::string();
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex.push_back(kDigits[digest[i] >> 4]);
+        hex.push_back(kDigits[digest[i] & 0x0F]);
+    }
+    return hex;
+}
+
+bool writeFile(const std::string& path, const std::string& contents) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool written = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+    return std::fclose(file) == 0 && written;
+}
+
+class Collector {
+public:
+    Collector(const Options& options, std::FILE* record)
+        : devKey_(options.devKey), status_(options.status), record_(record) {}
+
+    void route(httplib::Server& server) {
+        server.Post("/_collector/status",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        long status = 0;
+                        if (!parseNumber(request.body, 100, 599, status)) return refuse(response);
+                        status_ = static_cast<int>(status);
+                        response.set_content("ok\n", "text/plain");
+                    });
+        server.Post("/_collector/delay",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        long delay = 0;
+                        if (!parseNumber(request.body, 0, kMaxDelayMs, delay))
+                            return refuse(response);
+                        delayMs_ = delay;
+                        response.set_content("ok\n", "text/plain");
+                    });
+        server.Post(R"(/v1\.0/c2s/(first_open|session|inapp)/app/(nativepc|steam)/[^/]+)",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        waitDelay();
+                        answer(request, response, true);
+                    });
+        server.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+            answer(request, response, false);
+        });
+    }
+
+    // Ends any delay in progress, so that the server's threads can finish.
+    void stop() {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        stopping_ = true;
+        stopped_.notify_all();
+    }
+
+    // Writes one line to standard output and, for a request, to the record file.
+    void emit(const std::string& line, bool isRequest = true) {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+        if (record_ != nullptr && isRequest) {
+            std::fwrite(line.data(), 1, line.size(), record_);
+            std::fputc('\n', record_);
+            std::fflush(record_);
+        }
+    }
+
+private:
+    static void refuse(httplib::Response& response) {
+        response.status = 400;
+        response.set_content("bad value\n", "text/plain");
+    }
+
+    void waitDelay() {
+        long delay = delayMs_;
+        if (delay <= 0) return;
+        std::unique_lock<std::mutex> lock(stopMutex_);
+        stopped_.wait_for(lock, std::chrono::milliseconds(delay), [this] { return stopping_; });
+    }
+
+    void answer(const httplib::Request& request, httplib::Response& response, bool eventPath) {
+        std::string signature = request.get_header_value("Authorization");
+        bool signatureOk = !signature.empty() && signature == hmacSha256Hex(devKey_, request.body);
+        response.status = !eventPath ? 404 : signatureOk ? status_.load() : 403;
+
+        nlohmann::ordered_json line;
+        line["path"] = request.path;
+        line["user_agent"] = request.get_header_value("User-Agent");
+        line["content_type"] = request.get_header_value("Content-Type");
+        line["body"] = request.body;
+        line["signature"] = signature;
+        line["signature_ok"] = signatureOk;
+        line["status"] = response.status;
+        // Bytes that are not UTF-8 are shown replaced rather than failing the line.
+        emit(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+
+    const std::string devKey_;
+    std::atomic<int> status_;
+    std::atomic<long> delayMs_{0};
+    std::FILE* record_;
+    std::mutex outputMutex_;
+    std::mutex stopMutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+};
+
+std::unique_ptr<httplib::SSLServer> makeServer(const Options& options) {
+    if (!options.certFile.empty()) {
+        return std::make_unique<httplib::SSLServer>(options.certFile.c_str(),
+                                                    options.keyFile.c_str());
+    }
+    auto identity = std::make_shared<ServerIdentity>(makeThrowawayIdentity(options.intermediate));
+    if (!options.caOut.empty() && !writeFile(options.caOut, toPem(identity->authority.get()))) {
+        throw std::runtime_error("cannot write " + options.caOut);
+    }
+    // The context takes its own references to the certificates and the key.
+    return std::make_unique<httplib::SSLServer>([identity](SSL_CTX& context) {
+        return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1 &&
+               SSL_CTX_use_certificate(&context, identity->certificate.get()) == 1 &&
+               SSL_CTX_use_PrivateKey(&context, identity->key.get()) == 1 &&
+               (!identity->intermediate ||
+                SSL_CTX_add1_chain_cert(&context, identity->intermediate.get()) == 1) &&
+               SSL_CTX_check_private_key(&context) == 1;
+    });
+}
+
+}  // namespace
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        if (name == "--help") {
+            error = "help asked for";
+            return false;
+        }
+        if (name == "--intermediate") {
+            options.intermediate = true;
+            continue;
+        }
+        static const std::set<std::string> kTakingValues = {
+            "--port", "--status", "--dev-key", "--ca-out", "--cert", "--key", "--record"};
+        if (kTakingValues.count(name) == 0) {
+            error = "unknown option " + name;
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = "missing value after " + name;
+            return false;
+        }
+        std::string value = argv[++i];
+        long number = 0;
+        if (name == "--port") {
+            if (!parseNumber(value, 0, 65535, number)) {
+                error = "--port takes 0 to 65535";
+                return false;
+            }
+            options.port = static_cast<int>(number);
+        } else if (name == "--status") {
+            if (!parseNumber(value, 100, 599, number)) {
+                error = "--status takes 100 to 599";
+                return false;
+            }
+            options.status = static_cast<int>(number);
+        } else if (name == "--dev-key") {
+            options.devKey = value;
+        } else if (name == "--ca-out") {
+            options.caOut = value;
+        } else if (name == "--cert") {
+            options.certFile = value;
+        } else if (name == "--key") {
+            options.keyFile = value;
+        } else {
+            options.recordFile = value;
+        }
+    }
+    if (options.devKey.empty()) {
+        error = "--dev-key is required";
+    } else if (options.certFile.empty() != options.keyFile.empty()) {
+        error = "--cert and --key go together";
+    } else if (!options.certFile.empty() && (!options.caOut.empty() || options.intermediate)) {
+        error =
+            "--ca-out and --intermediate concern the throwaway authority, which --cert replaces";
+    }
+    return error.empty();
+}
+
+int runCollector(const Options& options) {
+    std::FILE* record = nullptr;
+    if (!options.recordFile.empty()) {
+        record = std::fopen(options.recordFile.c_str(), "ab");
+        if (record == nullptr) {
+            std::fprintf(stderr, "orba-collector: cannot open %s: %s\n", options.recordFile.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> recordOwner(record, std::fclose);
+
+    std::unique_ptr<httplib::SSLServer> server;
+    try {
+        server = makeServer(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orba-collector: %s\n", e.what());
+        return 1;
+    }
+    if (!server->is_valid()) {
+        std::fprintf(stderr, "orba-collector: the TLS set-up failed (certificate or key)\n");
+        return 1;
+    }
+    // Without it every new TLS connection on loopback waits for a delayed acknowledgement.
+    server->set_tcp_nodelay(true);
+
+    Collector collector(options, record);
+    collector.route(*server);
+
+    int port = options.port;
+    if (port == 0) {
+        port = server->bind_to_any_port("127.0.0.1");
+    } else if (!server->bind_to_port("127.0.0.1", port)) {
+        port = -1;
+    }
+    if (port <= 0) {
+        std::fprintf(stderr, "orba-collector: cannot listen on 127.0.0.1:%d\n", options.port);
+        return 1;
+    }
+    collector.emit("{\"listening\":" + std::to_string(port) + "}", false);
+
+    std::atomic<bool> signalled{false};
+    std::thread signalWaiter([&] {
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        signalled = true;
+        collector.stop();
+        server->stop();
+    });
+    bool listened = server->listen_after_bind();
+    if (!signalled) {
+        // Wakes the waiting thread when the server ended on its own.
+        pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    }
+    signalWaiter.join();
+    return listened || signalled ? 0 : 1;
+}
+
+}  // namespace OrbaCollector
