@@ -35,7 +35,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-"$linux/bin/orba-collector" --port 0 --dev-key demo-dev-key --ca-out "$work/ca.pem" \
+"$linux/bin/orba-collector" --port 0 --dev-key demo-dev-key --ca-out "$work/ca.pem" --pretty \
   > "$work/collector.out" 2> "$work/collector.err" &
 collector_pid=$!
 port=
@@ -51,7 +51,8 @@ ca="$work/ca.pem"
 if $windows; then
   export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wine wineboot --init > /dev/null 2>&1 || true
-  ca=$(winepath -w "$ca" 2>/dev/null | sed 's/\\/\\\\/g')
+  # A Windows path, with forward slashes so that it needs no escaping inside JSON.
+  ca=$(winepath -w "$ca" 2>/dev/null | tr '\\' '/')
 fi
 sed -e "s|@ENDPOINT@|https://localhost:$port|" -e "s|@CAFILE@|$ca|" \
   "$root/tools/orba-host/sample-session.txt" > "$work/session.txt"
@@ -66,6 +67,4 @@ fi
 
 echo
 echo "--- what the collector received ---"
-tail -n +2 "$work/collector.out" | while IFS= read -r line; do
-  printf '%s\n' "$line"
-done
+tail -n +2 "$work/collector.out"

@@ -28,7 +28,8 @@ run_linux "$build/linux-asan" -DCMAKE_BUILD_TYPE=Debug -DORBA_SANITIZE=ON
 step "Windows build (mingw-w64) and tests under Wine"
 win="$build/windows"
 cmake -S "$root" -B "$win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" > "$win.configure.log" 2>&1 \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64-x86_64.cmake" \
+  -DORBA_COLLECTOR_EXECUTABLE="$build/linux/bin/orba-collector" > "$win.configure.log" 2>&1 \
   || { cat "$win.configure.log"; exit 1; }
 cmake --build "$win"
 # One display for the whole Windows run: the first Wine process decides whether the prefix's

@@ -5,6 +5,7 @@ target_sources(orba_test_support PRIVATE support/Collector.cpp)
 # End-to-end tests against the local collector (tools/collector), which runs on the Linux host
 # for both targets. Further end-to-end suites add their sources to this binary.
 add_executable(orba_e2e_tests
+  e2e/TrackerE2ETest.cpp
   e2e/TransportE2ETest.cpp
 )
 target_link_libraries(orba_e2e_tests PRIVATE orba_test_support GTest::gtest_main)
@@ -12,7 +13,7 @@ if(NOT TARGET GTest::gtest_main)
   target_link_libraries(orba_e2e_tests PRIVATE gtest_main)
 endif()
 orba_set_warnings(orba_e2e_tests)
-add_dependencies(orba_e2e_tests orba_tracker)
+add_dependencies(orba_e2e_tests orba_tracker fake_steam)
 
 set(ORBA_WITH_COLLECTOR ${CMAKE_CURRENT_SOURCE_DIR}/scripts/with-collector.sh)
 # A second run against a server certificate signed through an intermediate authority, which the

@@ -57,7 +57,7 @@ export ORBA_TEST_DEV_KEY="$dev_key"
 "$@"
 rc=$?
 if [ "$rc" -ne 0 ]; then
-  echo "with-collector.sh: the command failed ($rc); the collector saw:" >&2
-  cat "$dir/collector.out" "$dir/collector.err" >&2
+  echo "with-collector.sh: the command failed ($rc); the collector saw (lines cut at 300 characters):" >&2
+  cut -c1-300 "$dir/collector.out" "$dir/collector.err" >&2
 fi
 exit "$rc"

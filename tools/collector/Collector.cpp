@@ -25,7 +25,7 @@ namespace OrbaCollector {
 
 const char* const kUsage =
     "usage: orba-collector --dev-key KEY [--port N] [--ca-out FILE] [--cert FILE --key FILE]\n"
-    "                      [--status N] [--record FILE] [--intermediate]\n"
+    "                      [--status N] [--record FILE] [--intermediate] [--pretty]\n"
     "  --port N       port on 127.0.0.1 to listen on; 0 (default) picks a free one\n"
     "  --dev-key KEY  dev key the Authorization header must be the HMAC-SHA256 under\n"
     "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
@@ -34,6 +34,8 @@ const char* const kUsage =
     "  --record FILE  also append each request's JSON line to FILE\n"
     "  --intermediate sign the throwaway server certificate through an intermediate authority,\n"
     "                 which the server sends along\n"
+    "  --pretty       show requests on standard output as readable blocks (the record file\n"
+    "                 keeps JSON lines)\n"
     "Prints {\"listening\":PORT}, then one JSON line per request. Test controls: POST\n"
     "/_collector/status (body: status) and /_collector/delay (body: milliseconds).\n";
 
@@ -81,7 +83,7 @@ bool writeFile(const std::string& path, const std::string& contents) {
 class Collector {
 public:
     Collector(const Options& options, std::FILE* record)
-        : devKey_(options.devKey), status_(options.status), record_(record) {}
+        : devKey_(options.devKey), status_(options.status), pretty_(options.pretty), record_(record) {}
 
     void route(httplib::Server& server) {
         server.Post("/_collector/status",
@@ -116,10 +118,12 @@ public:
         stopped_.notify_all();
     }
 
-    // Writes one line to standard output and, for a request, to the record file.
-    void emit(const std::string& line, bool isRequest = true) {
+    // Writes one line to standard output (or `shown` there, when given) and, for a request, to
+    // the record file.
+    void emit(const std::string& line, bool isRequest = true, const std::string& shown = "") {
         std::lock_guard<std::mutex> lock(outputMutex_);
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        const std::string& out = shown.empty() ? line : shown;
+        std::fwrite(out.data(), 1, out.size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
         if (record_ != nullptr && isRequest) {
@@ -156,11 +160,19 @@ private:
         line["signature_ok"] = signatureOk;
         line["status"] = response.status;
         // Bytes that are not UTF-8 are shown replaced rather than failing the line.
-        emit(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        const std::string json = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        if (!pretty_) return emit(json);
+        const std::string shown =
+            "POST " + request.path + "  ->  " + std::to_string(response.status) +
+            (signatureOk ? "  (signature verified)" : "  (SIGNATURE DOES NOT MATCH)") +
+            "\n  user agent: " + request.get_header_value("User-Agent") + "\n  body: " +
+            request.body;
+        emit(json, true, shown);
     }
 
     const std::string devKey_;
     std::atomic<int> status_;
+    const bool pretty_;
     std::atomic<long> delayMs_{0};
     std::FILE* record_;
     std::mutex outputMutex_;
@@ -200,6 +212,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         if (name == "--intermediate") {
             options.intermediate = true;
+            continue;
+        }
+        if (name == "--pretty") {
+            options.pretty = true;
             continue;
         }
         static const std::set<std::string> kTakingValues = {

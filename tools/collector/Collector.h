@@ -15,6 +15,7 @@ struct Options {
     int status = 202;
     std::string recordFile;
     bool intermediate = false;  // serve through an intermediate authority
+    bool pretty = false;        // requests on standard output as readable blocks, not JSON
 };
 
 // Reads the command line into `options`; on a mistake returns false and says why in `error`.
