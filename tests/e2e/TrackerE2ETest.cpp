@@ -11,6 +11,7 @@
 #include "support/Collector.h"
 #include "support/FakeSteam.h"
 #include "support/RecordingModule.h"
+#include "tracker/SteamApi.h"
 
 namespace {
 
@@ -181,6 +182,48 @@ TEST_F(TrackerE2ETest, SteamGameReportsUnderItsSteamAppId) {
     }
     EXPECT_EQ(body(lines[1])["customer_user_id"], "p");
     EXPECT_EQ(counter(appId_), "1");
+}
+
+TEST_F(TrackerE2ETest, SteamWithoutARunningSteamFallsBackOrStaysOff) {
+    OrbaTest::FakeSteam steam;
+    ASSERT_TRUE(steam.loaded());
+    steam.configure(1, 0, 0, 0);  // the Steam API does not start
+    run(R"({"event":"InitTracker","body":{"config":)" + config("") + "}}");
+    EXPECT_FALSE(ORBA::pluginState().trackerEnabled);  // "appId" alone is not a Steam app id
+
+    const std::string configured = appId_;
+    const std::string initConfigured =
+        R"({"event":"InitTracker","body":{"config":{"devKey":")" + collector_.settings().devKey +
+        R"(","steamAppId":")" + configured + R"(","endpoint":")" + collector_.settings().url +
+        R"(","caFile":")" + collector_.settings().caFile + R"("}}})";
+    run(initConfigured);
+    ORBA::SteamApi::instance().reload("no-such-steam-library");
+    run(initConfigured);
+    run(initConfigured);
+
+    const auto lines = requests();
+    ASSERT_EQ(lines.size(), 3u);
+    const char* kinds[] = {"first_open", "first_open", "session"};
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["path"], std::string("/v1.0/c2s/") + kinds[i] + "/app/steam/" + configured);
+        EXPECT_EQ(lines[i]["signature_ok"], true);
+        EXPECT_EQ(body(lines[i])["app_version"], "");
+        EXPECT_EQ(body(lines[i])["device_ids"].size(), 1u);
+    }
+    EXPECT_EQ(counter(configured), "3");
+}
+
+TEST_F(TrackerE2ETest, SteamBuildIdMayBeNegative) {
+    OrbaTest::FakeSteam steam;
+    ASSERT_TRUE(steam.loaded());
+    const std::uint32_t steamAppId = 100000 + static_cast<std::uint32_t>(std::hash<std::string>()(appId_ + "n") % 800000);
+    steam.configure(0, steamAppId, -42, 1);
+    appId_ = std::to_string(steamAppId);
+    run(R"({"event":"InitTracker","body":{"config":)" + config("") + "}}");
+    const auto lines = requests();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(body(lines[0])["app_version"], "-42");
+    EXPECT_EQ(body(lines[0])["device_ids"][1]["value"], "1");
 }
 
 }  // namespace
