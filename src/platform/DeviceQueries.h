@@ -2,12 +2,16 @@
 // operating system. Each call asks the system afresh: caching and locking happen in the caller.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "platform/DeviceCaches.h"
 
 namespace ORBA {
 namespace Platform {
+
+// Held for the whole device-model query and for each read of the advertising identifier.
+extern std::mutex platformQueryMutex;
 
 // The computer model of every computer-system object the system lists (Windows: WMI
 // Win32_ComputerSystem "Model", in the ANSI code page; Linux: the DMI product name). No entries
