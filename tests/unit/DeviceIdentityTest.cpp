@@ -49,14 +49,6 @@ TEST(DeviceIdentityTest, NoAdvertisingIdentifierMeansLimitedTracking) {
     EXPECT_TRUE(getIsLimitAdTracking());
 }
 
-TEST(DeviceIdentityTest, RepeatedQueriesAgree) {
-    EXPECT_EQ(getDeviceModel(), getDeviceModel());
-    EXPECT_EQ(getGPUModelList(), getGPUModelList());
-    EXPECT_FALSE(getDeviceName().empty());
-    EXPECT_EQ(getDeviceName(), getDeviceName());
-    EXPECT_FALSE(getUserName().empty());
-}
-
 }  // namespace
 }  // namespace Platform
 }  // namespace ORBA
