@@ -47,5 +47,6 @@ ORBA_API std::string getMnc();
 }  // namespace ORBA
 
 // The rest of the platform surface, one header per concern.
+#include "orba/misc/DeviceIdentity.h"
 #include "orba/misc/NetworkProcess.h"
 #include "orba/misc/WindowMessaging.h"

@@ -1,0 +1,48 @@
+#include "orba/misc/DeviceIdentity.h"
+
+#include <mutex>
+
+#include "platform/DeviceCaches.h"
+#include "platform/DeviceQueries.h"
+
+namespace ORBA {
+namespace Platform {
+
+// Serialises the device-model query and the advertising reads.
+std::mutex platformQueryMutex;
+
+namespace {
+
+// Destroyed with the library's other statics when the process exits or the library is unloaded,
+// which releases both caches.
+DeviceCaches deviceCaches(platformQueryMutex);
+
+}  // namespace
+
+namespace Misc {
+
+std::string getDeviceModel() { return deviceCaches.deviceModel(queryDeviceModels); }
+
+std::vector<std::string> getGPUModelList() { return deviceCaches.gpuModels(queryGpuNames); }
+
+std::string getDeviceName() { return queryDeviceName(); }
+
+std::string getUserName() { return queryUserName(); }
+
+std::string getLanguage() { return queryLanguage(); }
+
+std::string getCountry() { return queryCountry(); }
+
+std::string getAdvertisingId() {
+    std::lock_guard<std::mutex> lock(platformQueryMutex);
+    return queryAdvertisingId();
+}
+
+bool getIsLimitAdTracking() {
+    std::lock_guard<std::mutex> lock(platformQueryMutex);
+    return queryAdvertisingId().empty();
+}
+
+}  // namespace Misc
+}  // namespace Platform
+}  // namespace ORBA
