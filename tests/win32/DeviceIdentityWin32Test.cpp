@@ -19,6 +19,7 @@
 #include "SharedLibrary.h"
 #include "orba/misc/DeviceIdentity.h"
 #include "platform/DeviceQueries.h"
+#include "platform/win32/WinRtProjection.h"
 
 namespace ORBA {
 namespace Platform {
@@ -169,6 +170,77 @@ TEST(DeviceIdentityWin32Test, WindowsRuntimeClassesThroughActivationAndFallback)
     fake.configure(false, L"", L"");
     EXPECT_TRUE(getIsLimitAdTracking());
     EXPECT_EQ(getLanguage(), "fake:" + first);
+}
+
+// Restricted error information as a failing Windows Runtime method leaves it on the thread.
+class RestrictedErrorInfo final : public IErrorInfo, public WinRt::IRestrictedErrorInfo {
+public:
+    RestrictedErrorInfo(HRESULT code, const wchar_t* restrictedDescription)
+        : code_(code), restrictedDescription_(restrictedDescription) {}
+    virtual ~RestrictedErrorInfo() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IErrorInfo) *object = static_cast<IErrorInfo*>(this);
+        else if (iid == WinRt::kIidRestrictedErrorInfo)
+            *object = static_cast<WinRt::IRestrictedErrorInfo*>(this);
+        else return *object = nullptr, E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetGUID(GUID* guid) override { return *guid = GUID{}, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetSource(BSTR* source) override { return *source = nullptr, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
+        *description = SysAllocString(restrictedDescription_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* file) override { return *file = nullptr, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* context) override { return *context = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error,
+                                              BSTR* restrictedDescription,
+                                              BSTR* capabilitySid) override {
+        *description = SysAllocString(L"generic text");
+        *error = code_;
+        *restrictedDescription = SysAllocString(restrictedDescription_);
+        *capabilitySid = nullptr;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetReference(BSTR* reference) override {
+        return *reference = nullptr, S_OK;
+    }
+
+private:
+    ULONG references_ = 1;
+    HRESULT code_;
+    const wchar_t* restrictedDescription_;
+};
+
+// Thrown with `info` left on the thread by an earlier or by this failure of `code`.
+std::string messageThrownWith(RestrictedErrorInfo* info, HRESULT code) {
+    SetErrorInfo(0, static_cast<IErrorInfo*>(info));
+    static_cast<IErrorInfo*>(info)->Release();
+    try {
+        WinRt::throwHresult(code);
+    } catch (const hresult_out_of_bounds& error) {
+        return error.message();
+    }
+    return "not thrown";
+}
+
+TEST(DeviceIdentityWin32Test, ErrorInformationOfAnotherFailureIsNotThisOnesMessage) {
+    constexpr DWORD kOutOfBoundsCode = 0x8000000B;
+    EXPECT_EQ(messageThrownWith(new RestrictedErrorInfo(static_cast<HRESULT>(kOutOfBoundsCode),
+                                                        L"No preferred language"),
+                                static_cast<HRESULT>(kOutOfBoundsCode)),
+              "No preferred language");
+    EXPECT_EQ(messageThrownWith(new RestrictedErrorInfo(E_ACCESSDENIED, L"Stale access text"),
+                                static_cast<HRESULT>(kOutOfBoundsCode)),
+              systemText(kOutOfBoundsCode));
 }
 
 // A host that loads the library catches its exceptions by type.

@@ -143,6 +143,42 @@ void trimTrailingSpace(std::string& text) {
     }
 }
 
+std::string bstrToUtf8(BSTR text) {
+    return text != nullptr ? wideToUtf8(std::wstring_view(text, SysStringLen(text))) : std::string();
+}
+
+// The message of the thread's error information (which taking it clears) for a failure with
+// `code`; empty when there is none. The information may be older than the failure: restricted
+// information says which code it belongs to, and another code's is not this failure's.
+std::string errorInfoMessage(HRESULT code) {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info) return {};
+    ComPtr<IRestrictedErrorInfo> restricted;
+    if (SUCCEEDED(info->QueryInterface(kIidRestrictedErrorInfo, restricted.putVoid())) &&
+        restricted) {
+        BSTR description = nullptr;
+        BSTR restrictedDescription = nullptr;
+        BSTR capabilitySid = nullptr;
+        HRESULT infoCode = S_OK;
+        std::string message;
+        if (SUCCEEDED(restricted->GetErrorDetails(&description, &infoCode, &restrictedDescription,
+                                                  &capabilitySid)) &&
+            infoCode == code) {
+            message = bstrToUtf8(restrictedDescription);
+            if (message.empty()) message = bstrToUtf8(description);
+        }
+        SysFreeString(description);
+        SysFreeString(restrictedDescription);
+        SysFreeString(capabilitySid);
+        return message;
+    }
+    BSTR description = nullptr;
+    std::string message;
+    if (SUCCEEDED(info->GetDescription(&description))) message = bstrToUtf8(description);
+    SysFreeString(description);
+    return message;
+}
+
 }  // namespace
 
 HString::HString(std::wstring_view text) {
@@ -170,15 +206,7 @@ std::wstring_view HString::view() const {
 std::string HString::toUtf8() const { return wideToUtf8(view()); }
 
 void throwHresult(HRESULT code) {
-    std::string message;
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) == S_OK && info) {
-        BSTR description = nullptr;
-        if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
-            message = wideToUtf8(std::wstring_view(description, SysStringLen(description)));
-        }
-        SysFreeString(description);
-    }
+    std::string message = errorInfoMessage(code);
     if (message.empty()) {
         wchar_t* text = nullptr;
         const DWORD length = FormatMessageW(

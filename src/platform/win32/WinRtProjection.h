@@ -129,7 +129,19 @@ struct ILanguageFactory : IInspectable {
     virtual HRESULT STDMETHODCALLTYPE CreateLanguage(HSTRING languageTag, ILanguage** value) = 0;
 };
 
+// The restricted error information the Windows Runtime leaves on the thread; it names the code
+// it belongs to. Not declared by mingw-w64.
+struct IRestrictedErrorInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error,
+                                                      BSTR* restrictedDescription,
+                                                      BSTR* capabilitySid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetReference(BSTR* reference) = 0;
+};
+
 #pragma GCC diagnostic pop
+
+constexpr IID kIidRestrictedErrorInfo = {
+    0x82BA7092, 0x4C88, 0x427D, {0xA7, 0xBC, 0x16, 0xDD, 0x93, 0xFE, 0xB6, 0x7E}};
 
 // mingw-w64's libraries define neither of these two identifiers.
 constexpr IID kIidInspectable = {
@@ -156,7 +168,8 @@ constexpr const wchar_t* kGeographicRegionClass = L"Windows.Globalization.Geogra
 constexpr const wchar_t* kLanguageClass = L"Windows.Globalization.Language";
 
 // Throws the hresult_error family for a failed `code`, with the message of the thread's error
-// information, or else the system's text for the code.
+// information, or else the system's text for the code. Restricted error information that names
+// another code was left by an earlier failure and is not used.
 [[noreturn]] void throwHresult(HRESULT code);
 
 // Throws for a failed `code`; returns otherwise.
