@@ -1,6 +1,5 @@
 // Base64, hex and random-text members of StringUtil. Kept apart from the text operations because
 // they share nothing with them but the class.
-#include <cstdlib>
 #include <random>
 #include <stdexcept>
 
@@ -62,14 +61,34 @@ Output decodeBase64(const std::string& text) {
     return out;
 }
 
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// What strtol in base 16 makes of at most two characters in the "C" locale: leading white space,
+// a sign, then hex digits up to the first other character ("0x" needs a third character to count
+// as a prefix, so it reads as 0). Not strtol itself, whose white space follows the locale the host
+// has set (Windows-1252 counts "\xA0" as a blank).
+long readHexPair(char first, char second) {
+    const char pair[3] = {first, second, '\0'};
+    const char* c = pair;
+    while (*c == ' ' || (*c >= '\t' && *c <= '\r')) ++c;
+    const bool negative = *c == '-';
+    if (*c == '-' || *c == '+') ++c;
+    long value = 0;
+    for (int digit = hexDigitValue(*c); digit >= 0; digit = hexDigitValue(*++c)) value = value * 16 + digit;
+    return negative ? -value : value;
+}
+
 template <typename Output>
 Output readHexPairs(const std::string& text) {
     Output out;
     out.reserve((text.size() + 1) / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        // strtol needs a terminated text; a pair cut from the input gives it exactly two bytes.
-        char pair[3] = {text[i], i + 1 < text.size() ? text[i + 1] : '\0', '\0'};
-        const long value = std::strtol(pair, nullptr, 16);
+        const long value = readHexPair(text[i], i + 1 < text.size() ? text[i + 1] : '\0');
         out.push_back(static_cast<typename Output::value_type>(static_cast<unsigned long>(value) & 0xFF));
     }
     return out;

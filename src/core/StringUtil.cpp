@@ -1,16 +1,17 @@
 #include "orba/StringUtil.h"
 
-#include <cctype>
 #include <cstdio>
 
 namespace ORBA {
 namespace Core {
 namespace {
 
-// The C library's per-byte folding: only A-Z and a-z change, bytes of 0x80 and above never do.
-char foldLower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-char foldUpper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+// Folding and white space as the C library gives them in the "C" locale: only A-Z and a-z change,
+// bytes of 0x80 and above never do. Spelled out rather than asked of <cctype>, whose answers
+// follow whatever locale the host has set (a Windows-1252 locale folds "\xC9" to "\xE9").
+char foldLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char foldUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 #include "orba/StringUtil.h"
 
+#include <cctype>
 #include <climits>
+#include <clocale>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +103,31 @@ TEST(StringUtilTest, TrimsCLocaleWhiteSpace) {
     std::string nonBreaking = "\xC2\xA0x";
     StringUtil::trimString(nonBreaking);
     EXPECT_EQ(nonBreaking, "\xC2\xA0x");
+}
+
+// A host that sets a single-byte locale (games often call setlocale(LC_ALL, "")) must not change
+// what the functions do to bytes of 0x80 and above.
+TEST(StringUtilTest, IgnoresTheLocaleTheHostHasSet) {
+    const std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    const bool latin = std::setlocale(LC_CTYPE, "English_United States.1252") != nullptr ||
+                       std::setlocale(LC_CTYPE, "en_US.ISO-8859-1") != nullptr;
+    // Through a volatile: the compiler folds toupper of a constant as the "C" locale would.
+    volatile int smallEAcute = 0xE9;
+    const bool folds = latin && std::toupper(smallEAcute) == 0xC9;
+
+    std::string text = "a\xE9";
+    StringUtil::changeLetterCase(text, StringUtil::Upper);
+    const bool equal = StringUtil::isEqualCaseInSensitive(std::string("\xC9"), std::string("\xE9"));
+    std::string padded = "\xA0x\xA0";
+    StringUtil::trimString(padded);
+    const std::string hex = StringUtil::hexStrToStr("\xA0" "7");
+
+    std::setlocale(LC_CTYPE, saved.c_str());
+    if (!folds) GTEST_SKIP() << "no locale here folds bytes above 0x7F";
+    EXPECT_EQ(text, "A\xE9");
+    EXPECT_FALSE(equal);
+    EXPECT_EQ(padded, "\xA0x\xA0");
+    EXPECT_EQ(hex, std::string(1, '\0'));
 }
 
 }  // namespace
