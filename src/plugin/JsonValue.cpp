@@ -1,6 +1,7 @@
 #include "plugin/JsonValue.h"
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "plugin/OrbaJsonException.h"
@@ -191,9 +192,21 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
 }
 
 JsonValue parseCommandText(const std::string& text) {
+    // Converting, copying, serialising and freeing a value all recurse once per level, so a text
+    // nested many thousands deep would overflow the host thread's stack. The parser reports the
+    // depth of every value it opens; refusing there keeps even the partial value shallow.
+    const nlohmann::json::parser_callback_t limitDepth =
+        [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+            if (depth >= kMaxCommandDepth && (event == nlohmann::json::parse_event_t::object_start ||
+                                              event == nlohmann::json::parse_event_t::array_start)) {
+                throw std::length_error("command text nested deeper than " +
+                                        std::to_string(kMaxCommandDepth) + " levels");
+            }
+            return true;
+        };
     nlohmann::json parsed;
     try {
-        parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/true,
+        parsed = nlohmann::json::parse(text, limitDepth, /*allow_exceptions=*/true,
                                        /*ignore_comments=*/false);
     } catch (const std::exception& error) {
         throw Core::ORBAJsonException(error.what());

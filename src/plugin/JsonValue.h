@@ -92,9 +92,13 @@ private:
     } payload_{};
 };
 
+// How many objects and arrays a command text may nest, the top level included.
+constexpr int kMaxCommandDepth = 128;
+
 // Parses one command text strictly (no comments, nothing but white space after the value, a
 // leading UTF-8 byte-order mark accepted). Only an Object or Array survives at the top level;
-// any other top level yields Null. Throws Core::ORBAJsonException with the library's message.
+// any other top level yields Null. Throws Core::ORBAJsonException with the library's message,
+// or with "command text nested deeper than 128 levels" when it nests more than kMaxCommandDepth.
 JsonValue parseCommandText(const std::string& text);
 
 }  // namespace ORBA

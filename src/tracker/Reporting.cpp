@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "orba/Logger.h"
 #include "tracker/TrackerServices.h"
@@ -16,9 +18,12 @@ const int kAccepted = 202;
 Endpoint endpointFrom(const TrackerConfig& config) {
     Endpoint endpoint = defaultEndpoint();
     if (!config.endpoint.empty()) {
-        if (config.endpoint.rfind("https://", 0) == 0 && config.endpoint.size() > 8) {
-            endpoint.baseUrl = config.endpoint;
-            while (endpoint.baseUrl.back() == '/') endpoint.baseUrl.pop_back();
+        // Trailing slashes go, but never into the scheme: "https:///" names no host at all and
+        // would otherwise leave "https:" for the paths to be appended to.
+        std::string baseUrl = config.endpoint;
+        while (baseUrl.size() > 8 && baseUrl.back() == '/') baseUrl.pop_back();
+        if (baseUrl.rfind("https://", 0) == 0 && baseUrl.size() > 8) {
+            endpoint.baseUrl = std::move(baseUrl);
         } else {
             Core::Logger::Log("Ignoring endpoint \"" + config.endpoint +
                               "\": it must start with https://");

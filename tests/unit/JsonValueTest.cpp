@@ -47,6 +47,23 @@ TEST(JsonValueTest, ParseErrorsCarryTheLibraryMessage) {
     }
 }
 
+TEST(JsonValueTest, RefusesTextsNestedDeeperThanTheLimit) {
+    const auto nested = [](int levels) {
+        return std::string(static_cast<std::size_t>(levels), '[') +
+               std::string(static_cast<std::size_t>(levels), ']');
+    };
+    EXPECT_TRUE(parseCommandText(nested(ORBA::kMaxCommandDepth)).is(JsonKind::Array));
+    // Far deeper than any stack could follow: refused, not crashed.
+    for (const int levels : {ORBA::kMaxCommandDepth + 1, 1000000}) {
+        try {
+            parseCommandText(nested(levels));
+            ADD_FAILURE() << "parsed " << levels << " levels";
+        } catch (const ORBA::Core::ORBAJsonException& error) {
+            EXPECT_STREQ(error.what(), "command text nested deeper than 128 levels");
+        }
+    }
+}
+
 TEST(JsonValueTest, MemberAccessAndReaders) {
     JsonValue value("text");
     EXPECT_FALSE(value.contains("k"));

@@ -126,8 +126,12 @@ TEST_F(ReportingTest, ConfiguredEndpointAndAuthorities) {
     ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
     OrbaTest::DebugOutputCapture capture;
     run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"appId":"a","endpoint":"http://x"}}})");
-    EXPECT_EQ(capture.finish(), "Ignoring endpoint \"http://x\": it must start with https://\n");
-    ASSERT_EQ(fake.requests.size(), 2u);
+    run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"appId":"a","endpoint":"https:///"}}})");
+    EXPECT_EQ(capture.finish(),
+              "Ignoring endpoint \"http://x\": it must start with https://\n"
+              "Ignoring endpoint \"https:///\": it must start with https://\n");
+    ASSERT_EQ(fake.requests.size(), 3u);
+    EXPECT_EQ(fake.requests[2].url.rfind("https://", 0), 0u);
     EXPECT_EQ(fake.requests[0].url, "https://localhost:8443/v1.0/c2s/first_open/app/nativepc/a");
     EXPECT_EQ(fake.requests[0].caFile, "/tmp/ca.pem");
     EXPECT_EQ(paths()[1], "/v1.0/c2s/first_open/app/nativepc/a");
