@@ -1,6 +1,5 @@
 #include "tracker/TrackerClient.h"
 
-#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <limits>
@@ -18,6 +17,10 @@ namespace {
 
 const char kUuidName[] = "ZQ_uuid";
 const char kCounterName[] = "ZQ_counter";
+
+// The counter is read as strtol reads it in the C locale, whatever locale the host has set.
+bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 const char* kindWord(EventKind kind) {
     switch (kind) {
@@ -37,12 +40,12 @@ Endpoint defaultEndpoint() { return Endpoint{std::string("https://") + ORBA_EVEN
 
 bool parseLaunchCounter(const std::string& text, std::int32_t& counter) {
     std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && isCSpace(text[i])) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    if (i >= text.size() || !isDigit(text[i])) return false;
     long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    for (; i < text.size() && isDigit(text[i]); ++i) {
         value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1) return false;
     }
