@@ -1,0 +1,51 @@
+// Costs on the host's thread that do not involve the network: what a command pays before and
+// after its request, and what logging costs while it is switched off.
+#include <benchmark/benchmark.h>
+
+#include "orba/Logger.h"
+#include "plugin/JsonValue.h"
+#include "tracker/EventRecord.h"
+#include "tracker/HttpTransport.h"
+
+namespace {
+
+const std::string kRevenueCommand =
+    R"({"event":"SendRevenueEvent","body":{"data":{"revenue":4.99,"currency":"USD","itemCount":1,)"
+    R"("itemDescription":"gem pack","refId":"receipt-1","pid":"gems_100","title":"gems"}}})";
+
+void logSwitchedOff(benchmark::State& state) {
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
+    const std::string text = "a diagnostic line that nobody will see";
+    for (auto _ : state) ORBA::Core::Logger::Log(text);
+}
+BENCHMARK(logSwitchedOff);
+
+void parseCommand(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(ORBA::parseCommandText(kRevenueCommand));
+}
+BENCHMARK(parseCommand);
+
+void buildInAppBody(benchmark::State& state) {
+    ORBA::EventRecord record;
+    record.deviceOsVersion = "10.0.19045.3803";
+    record.deviceModel = ORBA::kDeviceModel;
+    record.appVersion = "1.0.2";
+    record.deviceIds = {{"custom", "3f2b8c1e-6d7a-4e55-9a10-2b3c4d5e6f70"}};
+    record.requestId = "9e8d7c6b-5a49-4837-a625-1403f2e1d0c9";
+    record.limitAdTracking = "false";
+    record.eventName = "zq_purchase";
+    record.eventParameters = {{"zq_revenue", 4.99}, {"zq_currency", "USD"}, {"zq_quantity", 1}};
+    record.eventCustomParameters = {{"did", "d"}, {"appId", "a"}, {"serverId", "s"}};
+    for (auto _ : state) benchmark::DoNotOptimize(ORBA::buildEventBody(record, true, false));
+}
+BENCHMARK(buildInAppBody);
+
+void signBody(benchmark::State& state) {
+    const std::string body(600, 'x');
+    for (auto _ : state) benchmark::DoNotOptimize(ORBA::hmacSha256Hex("dev-key", body));
+}
+BENCHMARK(signBody);
+
+}  // namespace
+
+BENCHMARK_MAIN();
