@@ -5,6 +5,8 @@
 
 #include "orba/StringUtil.h"
 
+#include "core/Hex.h"
+
 namespace ORBA {
 namespace Core {
 namespace {
@@ -13,8 +15,6 @@ constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kUrlSafeAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
-constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 std::string encodeBase64(const unsigned char* data, std::size_t size) {
     std::string out;
@@ -61,13 +61,6 @@ Output decodeBase64(const std::string& text) {
     return out;
 }
 
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // What strtol in base 16 makes of at most two characters in the "C" locale: leading white space,
 // a sign, then hex digits up to the first other character ("0x" needs a third character to count
 // as a prefix, so it reads as 0). Not strtol itself, whose white space follows the locale the host
@@ -90,16 +83,6 @@ Output readHexPairs(const std::string& text) {
     for (std::size_t i = 0; i < text.size(); i += 2) {
         const long value = readHexPair(text[i], i + 1 < text.size() ? text[i + 1] : '\0');
         out.push_back(static_cast<typename Output::value_type>(static_cast<unsigned long>(value) & 0xFF));
-    }
-    return out;
-}
-
-std::string writeUpperHex(const unsigned char* data, std::size_t size) {
-    std::string out;
-    out.reserve(size * 2);
-    for (std::size_t i = 0; i < size; ++i) {
-        out.push_back(kUpperHexDigits[data[i] >> 4]);
-        out.push_back(kUpperHexDigits[data[i] & 0x0F]);
     }
     return out;
 }
@@ -151,11 +134,11 @@ std::string StringUtil::base64URLSafeDecode(const std::string& text) {
 }
 
 std::string StringUtil::byteToHexStr(const std::vector<std::uint8_t>& bytes) {
-    return writeUpperHex(bytes.data(), bytes.size());
+    return bytesToHex(bytes.data(), bytes.size(), true);
 }
 
 std::string StringUtil::StrToHexStr(const std::string& data) {
-    return writeUpperHex(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    return bytesToHex(reinterpret_cast<const unsigned char*>(data.data()), data.size(), true);
 }
 
 std::string StringUtil::hexStrToStr(const std::string& text) {
@@ -179,9 +162,8 @@ std::string StringUtil::getRandomData(std::uint64_t count) {
     // byte can be predicted from the ones before it.
     for (std::uint64_t i = 0; i < count; ++i) {
         std::mt19937 engine(static_cast<std::mt19937::result_type>(device()));
-        const auto byte = static_cast<unsigned>(engine() >> 24) & 0xFF;
-        out.push_back(kLowerHexDigits[byte >> 4]);
-        out.push_back(kLowerHexDigits[byte & 0x0F]);
+        const auto byte = static_cast<unsigned char>(engine() >> 24);
+        out += bytesToHex(&byte, 1, false);
     }
     return out;
 }

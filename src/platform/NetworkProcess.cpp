@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "core/Hex.h"
 #include "core/Utf.h"
 #include "orba/StringUtil.h"
 #include "orba/misc/NetworkProcess.h"
@@ -13,19 +14,12 @@ namespace {
 
 bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Reads the whole of `digits` as hex; -1 when it is empty, too long or holds another character.
 long readHex(std::string_view digits, std::size_t maxDigits) {
     if (digits.empty() || digits.size() > maxDigits) return -1;
     long value = 0;
     for (char c : digits) {
-        const int digit = hexDigitValue(c);
+        const int digit = Core::hexDigitValue(c);
         if (digit < 0) return -1;
         value = value * 16 + digit;
     }

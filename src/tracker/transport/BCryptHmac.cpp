@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "core/Hex.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
 
@@ -84,7 +85,7 @@ std::string hmacSha256Hex(const std::string& key, const std::string& message) {
     if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest, sizeof digest, 0))) {
         return std::string();
     }
-    return Transport::toLowerHex(digest, sizeof digest);
+    return Core::bytesToHex(digest, sizeof digest, false);
 }
 
 }  // namespace ORBA

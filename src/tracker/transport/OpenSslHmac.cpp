@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "core/Hex.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
 
@@ -17,7 +18,7 @@ std::string hmacSha256Hex(const std::string& key, const std::string& message) {
                                        reinterpret_cast<const unsigned char*>(message.data()),
                                        message.size(), digest, &digestLength);
     if (result == nullptr || digestLength != 32) return std::string();
-    return Transport::toLowerHex(digest, digestLength);
+    return Core::bytesToHex(digest, digestLength, false);
 }
 
 }  // namespace ORBA

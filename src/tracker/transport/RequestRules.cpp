@@ -46,16 +46,5 @@ bool isSendable(const HttpRequest& request) {
     return false;
 }
 
-std::string toLowerHex(const unsigned char* bytes, std::size_t count) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(count * 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        hex.push_back(kDigits[bytes[i] >> 4]);
-        hex.push_back(kDigits[bytes[i] & 0x0F]);
-    }
-    return hex;
-}
-
 }  // namespace Transport
 }  // namespace ORBA

@@ -25,8 +25,5 @@ const char* refusalReason(const HttpRequest& request);
 // Whether `request` may be posted; when it may not, says why in the core log.
 bool isSendable(const HttpRequest& request);
 
-// `count` bytes as two lower-case hexadecimal digits each, first byte first.
-std::string toLowerHex(const unsigned char* bytes, std::size_t count);
-
 }  // namespace Transport
 }  // namespace ORBA
