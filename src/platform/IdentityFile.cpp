@@ -1,5 +1,7 @@
 #include "platform/IdentityFile.h"
 
+#include "core/Hex.h"
+
 namespace ORBA {
 namespace Platform {
 namespace {
@@ -19,6 +21,18 @@ std::string_view nameOf(std::string_view line) {
 
 bool isValueLine(std::string_view line) { return line.find('=') != std::string_view::npos; }
 
+constexpr char kEscape = '%';
+
+bool mustEscape(char c) { return c == kEscape || c == '=' || c == '\n' || c == '\0'; }
+
+// Whether the line is a value line whose name is `name`. Plain names compare without copying.
+bool lineNames(std::string_view line, std::string_view name) {
+    if (!isValueLine(line)) return false;
+    const std::string_view spelled = nameOf(line);
+    if (spelled.empty() || spelled.front() != kEscape) return spelled == name;
+    return unescapeIdentityName(spelled) == name;
+}
+
 }  // namespace
 
 IdentityFile IdentityFile::parse(std::string_view text) {
@@ -37,17 +51,16 @@ IdentityFile IdentityFile::parse(std::string_view text) {
 
 std::optional<std::string> IdentityFile::find(std::string_view name) const {
     for (const std::string& line : lines_) {
-        if (isValueLine(line) && nameOf(line) == name) return line.substr(name.size() + 1);
+        if (lineNames(line, name)) return line.substr(nameOf(line).size() + 1);
     }
     return std::nullopt;
 }
 
 void IdentityFile::set(std::string_view name, std::string_view value) {
-    std::string line;
-    line.reserve(name.size() + 1 + value.size());
-    line.append(name).append(1, '=').append(value);
+    std::string line = escapeIdentityName(name);
+    line.append(1, '=').append(value);
     for (std::string& existing : lines_) {
-        if (isValueLine(existing) && nameOf(existing) == name) {
+        if (lineNames(existing, name)) {
             existing = std::move(line);
             return;
         }
@@ -61,8 +74,42 @@ std::string IdentityFile::serialise() const {
     return text;
 }
 
-bool isStorableName(std::string_view name) {
-    return name.find_first_of(std::string_view("=\n\0", 3)) == std::string_view::npos;
+bool isStorableName(std::string_view name) { return name.find('\0') == std::string_view::npos; }
+
+std::string escapeIdentityName(std::string_view name) {
+    const bool plain = (name.empty() || name.front() != kEscape) &&
+                       name.find_first_of(std::string_view("=\n\0", 3)) == std::string_view::npos;
+    if (plain) return std::string(name);
+    std::string spelled(1, kEscape);
+    for (const char c : name) {
+        if (mustEscape(c)) {
+            const unsigned char byte = static_cast<unsigned char>(c);
+            spelled.append(1, kEscape).append(Core::bytesToHex(&byte, 1, true));
+        } else {
+            spelled.push_back(c);
+        }
+    }
+    return spelled;
+}
+
+std::string unescapeIdentityName(std::string_view spelled) {
+    if (spelled.empty() || spelled.front() != kEscape) return std::string(spelled);
+    std::string name;
+    for (std::size_t i = 1; i < spelled.size(); ++i) {
+        if (spelled[i] != kEscape) {
+            name.push_back(spelled[i]);
+            continue;
+        }
+        const int high = i + 2 < spelled.size() ? Core::hexDigitValue(spelled[i + 1]) : -1;
+        const int low = high >= 0 ? Core::hexDigitValue(spelled[i + 2]) : -1;
+        if (low < 0) return std::string(spelled);
+        name.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    // Only the exact spelling escapeIdentityName gives counts; any other text starting with '%'
+    // is a name of its own, as every file written before names were escaped has it.
+    if (escapeIdentityName(name) != spelled) return std::string(spelled);
+    return name;
 }
 
 bool isStorableValue(std::string_view value) {

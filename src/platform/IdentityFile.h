@@ -1,5 +1,8 @@
 // The identity file kept where there is no registry: one "name=value" line per value. Parsing,
 // editing and writing out its text, and where it lives; the file system itself is not touched.
+// A name that the plain form cannot carry ('=', a line break, or a leading '%') is written as '%'
+// followed by the name with '%', '=', '\n' and NUL as "%XX"; every other name is written as is,
+// so files holding only such names read and write exactly as they always have.
 #pragma once
 
 #include <optional>
@@ -33,8 +36,16 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Whether a name can be written without changing how the file reads back: no '=', '\n' or NUL.
+// Whether a name can be written without changing how the file reads back: any name without NUL
+// (a registry cannot hold one either, so no store takes it).
 bool isStorableName(std::string_view name);
+
+// The name as a line of the file spells it: itself, or its escaped form when it needs one.
+std::string escapeIdentityName(std::string_view name);
+
+// The name a line's text before its first '=' stands for: the text itself unless it is exactly
+// what escapeIdentityName makes of some name.
+std::string unescapeIdentityName(std::string_view spelled);
 
 // Whether a value can be written without changing how the file reads back: no '\n' or NUL.
 bool isStorableValue(std::string_view value);

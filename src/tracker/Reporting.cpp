@@ -1,7 +1,6 @@
 #include "tracker/Reporting.h"
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <utility>
 
@@ -52,9 +51,7 @@ void reportInApp(const TrackerClient& client, EventRecord record, const std::str
 
 void recordOutcome(const TrackerClient& client, SendResult result, EventKind kind) {
     if (kind == EventKind::InApp || result != kAccepted) return;
-    const std::int32_t counter = client.getLaunchCounter();
-    if (counter == std::numeric_limits<std::int32_t>::max()) return;
-    client.writeValue("ZQ_counter", std::to_string(counter + 1));
+    client.advanceLaunchCounter();
 }
 
 EventRecord makeBaseRecord(const TrackerClient& client, const std::string& appVersion,

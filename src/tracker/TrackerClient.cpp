@@ -71,31 +71,55 @@ void TrackerClient::writeValue(const std::string& baseName, const std::string& t
     trackerServices().writeValue(baseName + "_" + appId_, text);
 }
 
+std::string TrackerClient::updateValue(
+    const std::string& baseName,
+    const std::function<std::optional<std::string>(const std::string& current)>& update) const {
+    return trackerServices().updateValue(baseName + "_" + appId_, flavor_.valueBytes, update);
+}
+
 std::string TrackerClient::makeUuid() const { return trackerServices().makeUuid(); }
 
 std::string TrackerClient::getInstallId() const {
-    std::string uuid = readValue(kUuidName);
+    const std::string uuid = readValue(kUuidName);
     if (!uuid.empty()) return uuid;
-    uuid = makeUuid();
-    writeValue(kUuidName, uuid);
-    return uuid;
+    // Games starting at the same moment must agree on one install id: the first one stored wins.
+    return updateValue(kUuidName, [this](const std::string& current) -> std::optional<std::string> {
+        if (!current.empty()) return std::nullopt;
+        return makeUuid();
+    });
+}
+
+void TrackerClient::logDamagedCounter(const std::string& text) const {
+    // One damaged value must not stop every later session start.
+    Core::Logger::Log("Launch counter \"" + text + "\" of app " + appId_ +
+                      " is not a number in range; starting again from 0");
 }
 
 std::int32_t TrackerClient::getLaunchCounter() const {
-    std::string text = readValue(kCounterName);
-    if (text.empty()) {
-        text = "0";
-        writeValue(kCounterName, text);
-    }
     std::int32_t counter = 0;
-    if (!parseLaunchCounter(text, counter)) {
-        // One damaged value must not stop every later session start.
-        Core::Logger::Log("Launch counter \"" + text + "\" of app " + appId_ +
-                          " is not a number in range; starting again from 0");
-        writeValue(kCounterName, "0");
-        return 0;
-    }
-    return counter;
+    const std::string text = readValue(kCounterName);
+    if (!text.empty() && parseLaunchCounter(text, counter)) return counter;
+    const std::string stored =
+        updateValue(kCounterName, [this](const std::string& current) -> std::optional<std::string> {
+            std::int32_t value = 0;
+            if (current.empty()) return std::string("0");
+            if (parseLaunchCounter(current, value)) return std::nullopt;  // mended meanwhile
+            logDamagedCounter(current);
+            return std::string("0");
+        });
+    return parseLaunchCounter(stored, counter) ? counter : 0;
+}
+
+void TrackerClient::advanceLaunchCounter() const {
+    updateValue(kCounterName, [this](const std::string& current) -> std::optional<std::string> {
+        std::int32_t counter = 0;
+        if (!current.empty() && !parseLaunchCounter(current, counter)) {
+            logDamagedCounter(current);
+            counter = 0;
+        }
+        if (counter == std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+        return std::to_string(counter + 1);
+    });
 }
 
 std::string TrackerClient::buildBody(const EventRecord& record, bool includeEvent) const {

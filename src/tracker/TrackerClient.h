@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "tracker/EventRecord.h"
@@ -38,6 +40,11 @@ public:
     // The identity value `baseName` + "_" + app id; empty when absent or unreadable.
     std::string readValue(const std::string& baseName) const;
     void writeValue(const std::string& baseName, const std::string& text) const;
+    // Stores what `update` makes of the value `baseName` + "_" + app id, with no other update of
+    // it in between; returns the value stored afterwards.
+    std::string updateValue(
+        const std::string& baseName,
+        const std::function<std::optional<std::string>(const std::string& current)>& update) const;
     std::string makeUuid() const;
 
     // The installation UUID, created and stored on first need.
@@ -45,6 +52,10 @@ public:
     // The launch counter, created as "0" on first need. A stored text that is not a number in
     // the 32-bit range is logged and rewritten as "0".
     std::int32_t getLaunchCounter() const;
+
+    // Counts one more accepted launch; the counter stays at its largest value rather than
+    // overflowing, and a damaged one is logged and counted from 0.
+    void advanceLaunchCounter() const;
 
     std::string buildBody(const EventRecord& record, bool includeEvent) const;
 
@@ -59,6 +70,8 @@ public:
     const std::string& appId() const { return appId_; }
 
 private:
+    void logDamagedCounter(const std::string& text) const;
+
     const std::string& devKey_;
     std::string appId_;
     const ClientFlavor& flavor_;

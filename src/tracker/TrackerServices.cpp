@@ -9,6 +9,7 @@ TrackerServices platformTrackerServices() {
     TrackerServices services;
     services.readValue = Platform::readIdentityValue;
     services.writeValue = Platform::writeIdentityValue;
+    services.updateValue = Platform::updateIdentityValue;
     services.makeUuid = Platform::makeUuid;
     services.osVersion = [] { return Platform::Misc::getOsVersion(); };
     services.post = postHttpRequest;

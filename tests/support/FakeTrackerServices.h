@@ -24,6 +24,17 @@ public:
             store[name] = value;
             return true;
         };
+        services.updateValue = [this](const std::string& name, std::size_t maxBytes,
+                                      const auto& update) {
+            const auto found = store.find(name);
+            const std::string current =
+                found == store.end() || found->second.size() + 1 > maxBytes ? std::string()
+                                                                           : found->second;
+            const std::optional<std::string> next = update(current);
+            if (!next) return current;
+            store[name] = *next;
+            return *next;
+        };
         services.makeUuid = [this] { return "uuid-" + std::to_string(++uuidsMade); };
         services.osVersion = [] { return std::string("10.0.19045.3803"); };
         services.post = [this](const ORBA::HttpRequest& request) {

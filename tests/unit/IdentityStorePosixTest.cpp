@@ -3,20 +3,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/IdentityFile.h"
 #include "platform/IdentityStore.h"
+#include "tracker/TrackerClient.h"
 
 using ORBA::Platform::IdentityFile;
 using ORBA::Platform::readIdentityValue;
+using ORBA::Platform::updateIdentityValue;
 using ORBA::Platform::writeIdentityValue;
 
 namespace {
@@ -153,19 +158,22 @@ TEST_F(IdentityStorePosixTest, ValueMustFitWithItsTerminator) {
     EXPECT_EQ(readIdentityValue("short", 0), "");
 }
 
-TEST_F(IdentityStorePosixTest, RefusesTextsThatWouldCorruptTheFile) {
+TEST_F(IdentityStorePosixTest, AnyNameRoundTripsAndCorruptingTextsAreRefused) {
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_a=b", "u2"));
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_a=b", "u3"));
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_a=b", 2048), "u3");
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_a", 2048), "");
     const std::string before = readText(file());
+    EXPECT_EQ(before, "ZQ_uuid_1=u1\n%ZQ_uuid_a%3Db=u3\n");
     for (const auto& [name, value] :
-         {std::pair<std::string, std::string>{"a=b", "v"}, {"a\nb", "v"},
-          {std::string("a\0b", 3), "v"}, {"ZQ_uuid_1", "u\nZQ_uuid_2=forged"},
-          {"ZQ_uuid_1", std::string("u\0x", 3)}}) {
+         {std::pair<std::string, std::string>{std::string("a\0b", 3), "v"},
+          {"ZQ_uuid_1", "u\nZQ_uuid_2=forged"}, {"ZQ_uuid_1", std::string("u\0x", 3)}}) {
         bool ok = true;
         EXPECT_EQ(writeCapturing(name, value, ok), "Error setting key 22\n");
         EXPECT_FALSE(ok);
     }
     EXPECT_EQ(readText(file()), before);
-    EXPECT_EQ(readIdentityValue("a=b", 2048), "");
 }
 
 TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
@@ -176,10 +184,52 @@ TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
     EXPECT_TRUE(fs::is_directory(file()));
     EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
 
+    fs::remove(file());
+
+    // Nothing but a regular file is read: a FIFO would block, a device never end, and a link
+    // would copy some other file into the store. None of them is replaced either.
+    std::ofstream(root_ / "elsewhere") << "ZQ_uuid_1=stolen\n";
+    const std::pair<std::function<void()>, const char*> specials[] = {
+        {[&] { ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0); }, "Error opening key 22\n"},
+        {[&] { fs::create_symlink(root_ / "elsewhere", file()); }, "Error opening key 40\n"},
+        {[&] { fs::create_symlink("/dev/zero", file()); }, "Error opening key 40\n"},
+    };
+    for (const auto& [make, error] : specials) {
+        make();
+        const fs::file_status before = fs::symlink_status(file());
+        EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
+        EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), error);
+        EXPECT_FALSE(ok);
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
+                                      [](const std::string& current) { return current + "new"; }),
+                  "new");
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), error);
+        EXPECT_EQ(fs::symlink_status(file()).type(), before.type());
+        fs::remove(file());
+    }
+    EXPECT_EQ(readText(root_ / "elsewhere"), "ZQ_uuid_1=stolen\n");
+
     std::ofstream(root_ / "plain") << "x";
     ScopedEnv env("XDG_STATE_HOME", (root_ / "plain").c_str());
     EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 20\n");  // ENOTDIR
     EXPECT_FALSE(ok);
+}
+
+TEST_F(IdentityStorePosixTest, WritesRemoveTemporariesOfDeadWriters) {
+    fs::create_directories(folder());
+    for (const char* name : {"tracker-identity.a1B2c3", "tracker-identity.ZZZZZZ"}) {
+        std::ofstream(folder() / name) << "ZQ_uuid_1=half";
+    }
+    std::ofstream(folder() / "tracker-identity.bak") << "kept";
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder())) {
+        left.push_back(entry.path().filename());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"tracker-identity", "tracker-identity.bak",
+                                              "tracker-identity.lock"}));
 }
 
 // Several games writing at once: each child writes its own names and keeps rewriting one shared
@@ -223,6 +273,51 @@ TEST_F(IdentityStorePosixTest, ConcurrentWritersLoseNothing) {
     std::size_t lines = 0;
     for (char c : readText(file())) lines += c == '\n';
     EXPECT_EQ(lines, std::size_t{kChildren * kNamesEach + 1});
+}
+
+// Games starting together on an empty store: each start reads or creates the install id and
+// counts a launch. All of them must see the one id stored and every launch must be counted.
+TEST_F(IdentityStorePosixTest, ConcurrentStartsShareOneInstallIdAndCountEveryLaunch) {
+    constexpr int kChildren = 6;
+    constexpr int kStartsEach = 20;
+    int ids[2];
+    ASSERT_EQ(::pipe(ids), 0);
+    pid_t children[kChildren];
+    for (int child = 0; child < kChildren; ++child) {
+        children[child] = ::fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            ::close(ids[0]);
+            const std::string devKey = "k";
+            const ORBA::TrackerClient client(devKey, "a=b", ORBA::kNativeFlavor,
+                                             ORBA::defaultEndpoint());
+            for (int i = 0; i < kStartsEach; ++i) {
+                const std::string line = client.getInstallId() + "\n";
+                client.advanceLaunchCounter();
+                if (::write(ids[1], line.data(), line.size()) !=
+                    static_cast<ssize_t>(line.size())) {
+                    ::_exit(1);
+                }
+            }
+            ::_exit(0);
+        }
+    }
+    ::close(ids[1]);
+    std::string seen;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ids[0], buffer, sizeof buffer)) > 0;) seen.append(buffer, got);
+    ::close(ids[0]);
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string stored = readIdentityValue("ZQ_uuid_a=b", 2048);
+    ASSERT_EQ(stored.size(), 36u);
+    std::string expected;
+    for (int i = 0; i < kChildren * kStartsEach; ++i) expected += stored + "\n";
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(readIdentityValue("ZQ_counter_a=b", 2048), std::to_string(kChildren * kStartsEach));
 }
 
 }  // namespace

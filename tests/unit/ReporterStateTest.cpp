@@ -1,6 +1,9 @@
+// Module state across init, session and account commands. Starting a session stores an identity
+// and posts first_open, so every test runs against the fake services.
 #include <gtest/gtest.h>
 
 #include "plugin/JsonValue.h"
+#include "support/FakeTrackerServices.h"
 #include "tracker/NativeModule.h"
 #include "tracker/SteamModule.h"
 
@@ -8,7 +11,12 @@ using ORBA::parseCommandText;
 
 namespace {
 
-TEST(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
+class ReporterStateTest : public ::testing::Test {
+protected:
+    OrbaTest::FakeTrackerServices fake;
+};
+
+TEST_F(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
     ORBA::OndrixNativeModuleImpl module;
     EXPECT_FALSE(module.init(parseCommandText(R"({"config":{"devKey":"k","steamAppId":"480"}})")));
     EXPECT_EQ(module.reporter().devKey(), "");
@@ -45,12 +53,16 @@ void checkSessionContract(const char* initBody) {
     EXPECT_EQ(module.reporter().customerUserId(), "kept");
 }
 
-TEST(ReporterStateTest, BothModulesKeepTheSessionContract) {
+TEST_F(ReporterStateTest, BothModulesKeepTheSessionContract) {
     checkSessionContract<ORBA::OndrixNativeModuleImpl>(R"({"appId":"a"})");
     checkSessionContract<ORBA::OndrixSteamModuleImpl>(R"({"steamAppId":"480"})");
+    // The sessions went to the fakes, none to the real store or event host.
+    EXPECT_FALSE(fake.requests.empty());
+    EXPECT_EQ(fake.store.count("ZQ_uuid_a"), 1u);
+    EXPECT_EQ(fake.store.count("ZQ_uuid_480"), 1u);
 }
 
-TEST(ReporterStateTest, SteamWithoutTheSteamApiUsesTheConfiguredId) {
+TEST_F(ReporterStateTest, SteamWithoutTheSteamApiUsesTheConfiguredId) {
     ORBA::OndrixSteamModuleImpl module;
     EXPECT_FALSE(module.init(parseCommandText(R"({"config":{"appId":"a","devKey":"k"}})")));
     EXPECT_EQ(module.reporter().devKey(), "");

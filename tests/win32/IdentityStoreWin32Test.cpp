@@ -11,6 +11,7 @@
 #include "platform/IdentityStore.h"
 
 using ORBA::Platform::readIdentityValue;
+using ORBA::Platform::updateIdentityValue;
 using ORBA::Platform::writeIdentityValue;
 
 namespace {
@@ -21,7 +22,7 @@ constexpr const char* kRunPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 
 // Every value name the tests touch, removed from both keys before and after each test.
 const char* const kNames[] = {"IdentityTest_a", "IdentityTest_b", "IdentityTest_long",
-                              "IdentityTest_moved"};
+                              "IdentityTest_moved", "IdentityTest_a\\b=c"};
 
 struct Stored {
     LONG status = ERROR_FILE_NOT_FOUND;
@@ -195,6 +196,30 @@ TEST_F(IdentityStoreWin32Test, RefusesNulInNameOrValue) {
     }
     EXPECT_EQ(readIdentityValue("IdentityTest_a", 2048), "kept");
     EXPECT_EQ(readIdentityValue(std::string("IdentityTest_a\0x", 16), 2048), "");
+}
+
+// Threads counting one value at once: each increment reads and writes under the value's named
+// mutex, so none is lost. The name holds a backslash, which a kernel object name cannot.
+TEST_F(IdentityStoreWin32Test, ConcurrentUpdatesCountEveryIncrement) {
+    constexpr int kThreads = 4;
+    constexpr int kIncrementsEach = 50;
+    const auto increment = [](LPVOID) -> DWORD {
+        for (int i = 0; i < kIncrementsEach; ++i) {
+            updateIdentityValue("IdentityTest_a\\b=c", 2048, [](const std::string& current) {
+                return std::to_string((current.empty() ? 0 : std::stoi(current)) + 1);
+            });
+        }
+        return 0;
+    };
+    HANDLE threads[kThreads];
+    for (HANDLE& thread : threads) {
+        thread = CreateThread(nullptr, 0, increment, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    ASSERT_EQ(WaitForMultipleObjects(kThreads, threads, TRUE, 120000), WAIT_OBJECT_0);
+    for (HANDLE thread : threads) CloseHandle(thread);
+    EXPECT_EQ(readIdentityValue("IdentityTest_a\\b=c", 2048),
+              std::to_string(kThreads * kIncrementsEach));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The identity lives in one small file per user. Every game on the machine may write it at the
 // same moment, so a write edits it under an exclusive lock and replaces it by rename: readers see
-// either the old or the new file, never a half-written one, and no writer's value is lost.
+// either the old or the new file, never a half-written one, and no writer's value is lost. The
+// path is only ever opened as a regular file: whatever else is found there (a FIFO, a device, a
+// link to some other file) counts as an unreadable store, which is never overwritten.
 #include "platform/IdentityStore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -15,6 +18,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/IdentityFile.h"
@@ -28,6 +34,9 @@ namespace {
 
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
+// Far beyond any real store (a few dozen bytes per app), small enough to read into memory.
+constexpr off_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kTemporarySuffixLength = 6;  // mkostemp's "XXXXXX"
 
 void printError(const char* format, int code) {
     std::printf(format, code);
@@ -71,11 +80,20 @@ int makeFolders(const std::string& path) {
     return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
-// Reads the whole file into `text`. Returns 0, or an errno (ENOENT when there is no file).
+// Reads the whole file into `text`. Returns 0, or an errno (ENOENT when there is no file, ELOOP
+// for a symbolic link, EISDIR for a folder, EINVAL for anything else that is not a regular file,
+// EFBIG past the size limit). Never waits for a writer, as a FIFO would make it.
 int readWholeFile(const std::string& path, std::string& text) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (!file.valid()) return errno;
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    if (!S_ISREG(info.st_mode)) return EINVAL;
+    if (info.st_size > kMaxFileBytes) return EFBIG;
     text.clear();
+    text.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
@@ -83,6 +101,10 @@ int readWholeFile(const std::string& path, std::string& text) {
         if (got < 0) {
             if (errno == EINTR) continue;
             return errno;
+        }
+        // The file may grow while it is read.
+        if (text.size() + static_cast<std::size_t>(got) > static_cast<std::size_t>(kMaxFileBytes)) {
+            return EFBIG;
         }
         text.append(buffer, static_cast<std::size_t>(got));
     }
@@ -131,6 +153,32 @@ int lockExclusively(int fd) {
     return 0;
 }
 
+bool isTemporaryName(const char* name) {
+    const std::string_view text(name);
+    const std::string_view stem(kIdentityFileName);
+    if (text.size() != stem.size() + 1 + kTemporarySuffixLength ||
+        text.compare(0, stem.size(), stem) != 0 || text[stem.size()] != '.') {
+        return false;
+    }
+    for (const char c : text.substr(stem.size() + 1)) {
+        const bool alphanumeric =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!alphanumeric) return false;
+    }
+    return true;
+}
+
+// Temporaries are only made, and renamed or removed, by a writer holding the lock; one seen while
+// the caller holds it was left by a writer that died before it could clean up.
+void removeStaleTemporaries(const std::string& folder) {
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) return;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (isTemporaryName(entry->d_name)) ::unlinkat(::dirfd(directory), entry->d_name, 0);
+    }
+    ::closedir(directory);
+}
+
 bool fillFromGetrandom(UuidBytes& bytes) {
     std::size_t filled = 0;
     while (filled < bytes.size()) {
@@ -171,6 +219,64 @@ std::uint64_t fallbackSeed() {
     return seed;
 }
 
+// The stored text as a read through a buffer of `maxBytes` bytes yields it: up to its first NUL
+// (only a hand-edited file holds one), and empty when absent or too long.
+std::string boundedValue(std::optional<std::string> value, std::size_t maxBytes) {
+    if (!value) return std::string();
+    const std::size_t nul = value->find('\0');
+    if (nul != std::string::npos) value->resize(nul);
+    if (value->size() + 1 > maxBytes) return std::string();
+    return *value;
+}
+
+// Where a locked edit stopped: taking the lock, reading the file or writing it.
+enum class EditFailure { None, Lock, Read, Write };
+
+struct EditResult {
+    EditFailure failure = EditFailure::None;
+    int error = 0;
+};
+
+void printFailure(const EditResult& result) {
+    printError(result.failure == EditFailure::Write ? "Error setting key %d\n"
+                                                    : "Error opening key %d\n",
+               result.error);
+}
+
+using Edit = std::function<std::optional<std::string>(const std::optional<std::string>& stored)>;
+
+// Holds the store's lock from reading the file to replacing it: `edit` gets the stored text of
+// `name` (nothing when absent) and returns the text to store, or nothing to leave it. `name`
+// must pass isStorableName.
+EditResult editLocked(const std::string& name, const Edit& edit) {
+    const std::string folder = storeFolder();
+    if (folder.empty()) return {EditFailure::Lock, ENOENT};
+    if (const int error = makeFolders(folder)) return {EditFailure::Lock, error};
+    const std::string lockPath = folder + "/" + kIdentityLockName;
+    FileDescriptor lock(::open(lockPath.c_str(),
+                               O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                               kFileMode));
+    if (!lock.valid()) return {EditFailure::Lock, errno};
+    if (const int error = lockExclusively(lock.get())) return {EditFailure::Lock, error};
+    const std::string path = folder + "/" + kIdentityFileName;
+    std::string text;
+    if (const int error = readWholeFile(path, text); error != 0 && error != ENOENT) {
+        // Writing now would drop every value the unreadable file holds.
+        return {EditFailure::Read, error};
+    }
+    IdentityFile file = IdentityFile::parse(text);
+    const std::optional<std::string> stored = file.find(name);
+    const std::optional<std::string> next = edit(stored);
+    if (!next || next == stored) return {};
+    if (!isStorableValue(*next)) return {EditFailure::Write, EINVAL};
+    removeStaleTemporaries(folder);
+    file.set(name, *next);
+    if (const int error = replaceFile(folder, path, file.serialise())) {
+        return {EditFailure::Write, error};
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
@@ -180,12 +286,7 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     // No lock: writers replace the file by rename, so this sees one complete version of it.
     std::string text;
     if (readWholeFile(folder + "/" + kIdentityFileName, text) != 0) return std::string();
-    std::optional<std::string> value = IdentityFile::parse(text).find(name);
-    if (!value) return std::string();
-    const std::size_t nul = value->find('\0');  // only a hand-edited file holds one
-    if (nul != std::string::npos) value->resize(nul);
-    if (value->size() + 1 > maxBytes) return std::string();
-    return *value;
+    return boundedValue(IdentityFile::parse(text).find(name), maxBytes);
 }
 
 bool writeIdentityValue(const std::string& name, const std::string& value) {
@@ -193,40 +294,44 @@ bool writeIdentityValue(const std::string& name, const std::string& value) {
         printError("Error setting key %d\n", EINVAL);
         return false;
     }
-    const std::string folder = storeFolder();
-    if (folder.empty()) {
-        printError("Error opening key %d\n", ENOENT);
-        return false;
+    const EditResult result =
+        editLocked(name, [&value](const std::optional<std::string>&) { return value; });
+    if (result.failure == EditFailure::None) return true;
+    printFailure(result);
+    return false;
+}
+
+std::string updateIdentityValue(const std::string& name, std::size_t maxBytes,
+                                const IdentityUpdate& update) {
+    if (!isStorableName(name)) {
+        std::optional<std::string> next = update(std::string());
+        if (next) printError("Error setting key %d\n", EINVAL);
+        return next.value_or(std::string());
     }
-    if (const int error = makeFolders(folder)) {
-        printError("Error opening key %d\n", error);
-        return false;
+    std::string outcome;
+    const EditResult result = editLocked(name, [&](const std::optional<std::string>& stored) {
+        const std::string current = boundedValue(stored, maxBytes);
+        std::optional<std::string> next = update(current);
+        outcome = next.value_or(current);
+        return next;
+    });
+    switch (result.failure) {
+        case EditFailure::None: return outcome;
+        case EditFailure::Write: printFailure(result); return outcome;
+        case EditFailure::Read: {
+            std::optional<std::string> next = update(std::string());
+            if (next) printFailure(result);
+            return next.value_or(std::string());
+        }
+        case EditFailure::Lock: break;
     }
-    const std::string lockPath = folder + "/" + kIdentityLockName;
-    FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode));
-    if (!lock.valid()) {
-        printError("Error opening key %d\n", errno);
-        return false;
-    }
-    if (const int error = lockExclusively(lock.get())) {
-        printError("Error opening key %d\n", error);
-        return false;
-    }
-    const std::string path = folder + "/" + kIdentityFileName;
-    std::string text;
-    if (const int error = readWholeFile(path, text); error != 0 && error != ENOENT) {
-        // Writing now would drop every value the unreadable file holds.
-        printError("Error opening key %d\n", error);
-        return false;
-    }
-    IdentityFile file = IdentityFile::parse(text);
-    if (file.find(name) == value) return true;
-    file.set(name, value);
-    if (const int error = replaceFile(folder, path, file.serialise())) {
-        printError("Error setting key %d\n", error);
-        return false;
-    }
-    return true;
+    // A store that can be read but not locked (a read-only folder, say) still yields what it
+    // holds; only a change is refused.
+    const std::string current = readIdentityValue(name, maxBytes);
+    std::optional<std::string> next = update(current);
+    if (!next || *next == current) return current;
+    printFailure(result);
+    return *next;
 }
 
 std::string makeUuid() {

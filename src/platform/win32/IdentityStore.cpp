@@ -1,6 +1,8 @@
 // The identity lives under the current user's registry key of its own. Earlier versions kept it
 // in the per-user Run key, where Windows treats every value as a command to start at logon; a
 // value still found there is moved on first read, so existing installs keep their identity.
+// The registry makes each write atomic but nothing longer; a read followed by a write of the same
+// value runs under a named mutex of that value, shared by every process of the session.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -11,7 +13,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/IdentityStore.h"
@@ -23,6 +28,71 @@ namespace {
 
 constexpr const char* kStoreKeyPath = "SOFTWARE\\ORBA\\Tracker";
 constexpr const char* kLegacyKeyPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kMutexPrefix = "Local\\ORBA.Tracker.";
+// Kernel object names stop at MAX_PATH characters; longer value names are hashed instead.
+constexpr std::size_t kMaxMutexNameLength = 200;
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~Handle() {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// Owns the named mutex of one value while it lives; holds nothing when the mutex could not be
+// made, so that a failing system still reads and writes, as it did before values were locked.
+class ValueLock {
+public:
+    explicit ValueLock(const std::string& name)
+        : mutex_(CreateMutexA(nullptr, FALSE, mutexName(name).c_str())) {
+        if (mutex_.get() == nullptr) return;
+        // WAIT_ABANDONED: the last owner died holding it; each registry write is whole, so
+        // what it left is consistent.
+        const DWORD waited = WaitForSingleObject(mutex_.get(), INFINITE);
+        owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    ~ValueLock() {
+        if (owned_) ReleaseMutex(mutex_.get());
+    }
+    ValueLock(const ValueLock&) = delete;
+    ValueLock& operator=(const ValueLock&) = delete;
+
+    // Object names may not hold a backslash past the namespace; '%' escapes it and itself.
+    static std::string mutexName(const std::string& name) {
+        std::string escaped;
+        for (const char c : name) {
+            if (c == '\\') {
+                escaped += "%5C";
+            } else if (c == '%') {
+                escaped += "%25";
+            } else {
+                escaped.push_back(c);
+            }
+        }
+        if (escaped.size() > kMaxMutexNameLength) {
+            std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+            for (const char c : name) {
+                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+            }
+            char digits[17];
+            std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+            escaped = std::string("#") + digits;
+        }
+        return kMutexPrefix + escaped;
+    }
+
+private:
+    Handle mutex_;
+    bool owned_ = false;
+};
 
 class RegistryKey {
 public:
@@ -183,6 +253,21 @@ bool writeIdentityValue(const std::string& name, const std::string& value) {
         return false;
     }
     return true;
+}
+
+std::string updateIdentityValue(const std::string& name, std::size_t maxBytes,
+                                const IdentityUpdate& update) {
+    if (holdsNul(name)) {
+        std::optional<std::string> next = update(std::string());
+        if (next) printError("Error setting key %d\n", ERROR_INVALID_PARAMETER);
+        return next.value_or(std::string());
+    }
+    const ValueLock lock(name);
+    const std::string current = readIdentityValue(name, maxBytes);
+    const std::optional<std::string> next = update(current);
+    if (!next || *next == current) return current;
+    writeIdentityValue(name, *next);  // prints why it failed; this run still uses the value
+    return *next;
 }
 
 std::string makeUuid() {
