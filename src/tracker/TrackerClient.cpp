@@ -80,13 +80,21 @@ std::string TrackerClient::updateValue(
 std::string TrackerClient::makeUuid() const { return trackerServices().makeUuid(); }
 
 std::string TrackerClient::getInstallId() const {
-    const std::string uuid = readValue(kUuidName);
-    if (!uuid.empty()) return uuid;
-    // Games starting at the same moment must agree on one install id: the first one stored wins.
-    return updateValue(kUuidName, [this](const std::string& current) -> std::optional<std::string> {
-        if (!current.empty()) return std::nullopt;
-        return makeUuid();
-    });
+    KnownValues& known = *trackerServices().knownValues;
+    const std::string name = std::string(kUuidName) + "_" + appId_;
+    if (std::optional<std::string> uuid = known.find(name)) return *uuid;
+    std::string uuid = readValue(kUuidName);
+    if (uuid.empty()) {
+        // Games starting at the same moment must agree on one install id: the first one stored
+        // wins.
+        const auto createIfAbsent = [this](const std::string& current) -> std::optional<std::string> {
+            if (!current.empty()) return std::nullopt;
+            return makeUuid();
+        };
+        uuid = updateValue(kUuidName, createIfAbsent);
+    }
+    known.remember(name, uuid);
+    return uuid;
 }
 
 void TrackerClient::logDamagedCounter(const std::string& text) const {

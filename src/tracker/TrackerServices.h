@@ -4,12 +4,35 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "tracker/HttpTransport.h"
 
 namespace ORBA {
+
+// Identity values that never change once stored (the install ids), by name, as this process
+// learnt them: reading them again on every command would only cost disk work.
+class KnownValues {
+public:
+    std::optional<std::string> find(const std::string& name) const {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        const auto found = values_.find(name);
+        if (found == values_.end()) return std::nullopt;
+        return found->second;
+    }
+    void remember(const std::string& name, const std::string& value) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        values_[name] = value;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> values_;
+};
 
 struct TrackerServices {
     std::function<std::string(const std::string& name, std::size_t maxBytes)> readValue;
@@ -24,6 +47,8 @@ struct TrackerServices {
     std::function<std::string()> makeUuid;
     std::function<std::string()> osVersion;
     std::function<int(const HttpRequest& request)> post;
+    // Belongs to the store above: whoever replaces the store replaces this too.
+    std::shared_ptr<KnownValues> knownValues = std::make_shared<KnownValues>();
 };
 
 // The platform's implementations.

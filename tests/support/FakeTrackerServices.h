@@ -16,6 +16,7 @@ public:
     FakeTrackerServices() {
         ORBA::TrackerServices& services = ORBA::trackerServices();
         services.readValue = [this](const std::string& name, std::size_t maxBytes) {
+            ++reads;
             const auto found = store.find(name);
             if (found == store.end() || found->second.size() + 1 > maxBytes) return std::string();
             return found->second;
@@ -26,6 +27,7 @@ public:
         };
         services.updateValue = [this](const std::string& name, std::size_t maxBytes,
                                       const auto& update) {
+            ++reads;
             const auto found = store.find(name);
             const std::string current =
                 found == store.end() || found->second.size() + 1 > maxBytes ? std::string()
@@ -35,6 +37,7 @@ public:
             store[name] = *next;
             return *next;
         };
+        services.knownValues = std::make_shared<ORBA::KnownValues>();
         services.makeUuid = [this] { return "uuid-" + std::to_string(++uuidsMade); };
         services.osVersion = [] { return std::string("10.0.19045.3803"); };
         services.post = [this](const ORBA::HttpRequest& request) {
@@ -53,6 +56,7 @@ public:
     std::vector<ORBA::HttpRequest> requests;
     std::deque<int> statuses;  // answers for the next posts; 202 once empty
     int uuidsMade = 0;
+    int reads = 0;  // of the store, plain or for an update
 };
 
 }  // namespace OrbaTest

@@ -87,6 +87,7 @@ TEST_F(ReportingTest, AccountChangesCarryTheCustomerUserIdOnPlainPc) {
 TEST_F(ReportingTest, InAppRequestsCarryParametersAndContext) {
     run(kInitNative);
     run(R"({"event":"SetCommonContext","body":{"did":"d1","orbaCountry":"KR"}})");
+    fake.reads = 0;
     run(R"({"event":"SendRevenueEvent","body":{"data":{"revenue":4.99,"currency":"USD","itemCount":2,"pid":"p"}}})");
     ASSERT_EQ(fake.requests.size(), 2u);
     const std::string& sent = fake.requests[1].body;
@@ -97,6 +98,7 @@ TEST_F(ReportingTest, InAppRequestsCarryParametersAndContext) {
                         R"("orbaCountry":"KR","serverId":""}})"),
               std::string::npos)
         << sent;
+    EXPECT_EQ(fake.reads, 0) << "the install id is known once the session started";
 }
 
 TEST_F(ReportingTest, DamagedCounterIsLoggedAndRestarted) {
