@@ -2,6 +2,7 @@
 // standard error elsewhere, with no prefix, time stamp or level.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "orba/Export.h"
@@ -13,18 +14,19 @@ namespace Logger {
 // Writes `text` as one line while core logging is switched on; otherwise does nothing.
 ORBA_API void Log(const std::string& text);
 
-// Writes `text` as one line when `force` is true or core logging is switched on. Text that is not
+// Writes `text` as one line when `force` is true or core logging is switched on. Only the first
+// 1024 bytes are written, cut back to the start of a UTF-8 character. Text that is not
 // well-formed UTF-8 is written as raw bytes followed by the conversion error. Never throws.
 ORBA_API void Log(const std::string& text, bool force);
 
 class ORBA_API LogSetting {
 public:
-    // The core-log switch; false when the library is loaded.
+    // The core-log switch; false when the library is loaded. Any thread may read or set it.
     static bool getUseOrbaCoreLog();
     static void setUseOrbaCoreLog(bool use);
 
 private:
-    static bool useOrbaCoreLog;
+    static std::atomic<bool> useOrbaCoreLog;
 };
 
 }  // namespace Logger

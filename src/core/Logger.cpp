@@ -1,5 +1,6 @@
 #include "orba/Logger.h"
 
+#include <cstddef>
 #include <exception>
 #include <string>
 
@@ -10,22 +11,44 @@ namespace ORBA {
 namespace Core {
 namespace Logger {
 
-bool LogSetting::useOrbaCoreLog = false;
+std::atomic<bool> LogSetting::useOrbaCoreLog{false};
 
 bool LogSetting::getUseOrbaCoreLog() { return useOrbaCoreLog; }
 
 void LogSetting::setUseOrbaCoreLog(bool use) { useOrbaCoreLog = use; }
+
+namespace {
+
+const std::size_t kMaxLineBytes = 1024;
+
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The length of the longest prefix of `text` that fits one line and does not split a character.
+// Ill-formed text is cut at most three bytes early, as a character is at most four bytes long.
+std::size_t lineLength(const std::string& text) {
+    if (text.size() <= kMaxLineBytes) return text.size();
+    std::size_t length = kMaxLineBytes;
+    for (int backed = 0; backed < 3 && length > 0 && isContinuationByte(text[length]); ++backed) {
+        --length;
+    }
+    return length;
+}
+
+}  // namespace
 
 void Log(const std::string& text) { Log(text, false); }
 
 void Log(const std::string& text, bool force) {
     if (!force && !LogSetting::getUseOrbaCoreLog()) return;
     try {
+        // A host value (an event name, a whole command) can be megabytes long; a diagnostic line
+        // never needs to be.
+        const std::string line = text.substr(0, lineLength(text));
         try {
-            const std::u16string wide = utf8ToUtf16(text);
+            const std::u16string wide = utf8ToUtf16(line);
             Platform::writeDebugOutputWide(wide.c_str());
         } catch (const std::exception& error) {
-            Platform::writeDebugOutputNarrow(text.c_str());
+            Platform::writeDebugOutputNarrow(line.c_str());
             const std::string message = std::string("[Loogger] Exception Occur! : ") + error.what();
             Platform::writeDebugOutputNarrow(message.c_str());
         }

@@ -1,7 +1,10 @@
 #include "orba/Plugin.h"
 
+#include <cstddef>
+#include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "orba/Logger.h"
 #include "orba/StringUtil.h"
@@ -17,6 +20,9 @@ bool isCommand(const std::string& name, const std::string& command) {
 }
 
 const OrbaPluginInterface kPluginInterface = {&TriggerOrbaThirdPartyTrackerEventCallbackFunc};
+
+// No event service takes a body this large, and reading a command costs several times its length.
+const std::size_t kMaxCommandBytes = 4 << 20;
 
 // Logging at the boundary must not throw either (building the line can run out of memory).
 void logBoundaryError(const char* message) noexcept {
@@ -54,7 +60,7 @@ void dispatchCommandText(const std::string& text) {
     if (isCommand(name, Keys::kSetCommonContext)) {
         if (hasBody) applyCommonContext(sharedContext(), root.at(Keys::kBody));
     } else if (isCommand(name, Keys::kSendEvent)) {
-        if (hasBody) runSendEvent(root.at(Keys::kBody));
+        if (hasBody) runSendEvent(std::move(root[Keys::kBody]));
     } else if (isCommand(name, Keys::kSendRevenueEvent)) {
         if (hasBody) runSendRevenueEvent(root.at(Keys::kBody));
     } else if (isCommand(name, Keys::kSuccessSignIn)) {
@@ -75,7 +81,13 @@ extern "C" const ORBA::OrbaPluginInterface* createOrbaPluginInterface() {
 void TriggerOrbaThirdPartyTrackerEventCallbackFunc(const char* command) {
     if (command == nullptr) return;
     try {
-        ORBA::dispatchCommandText(std::string(command));
+        // Measured without reading past the limit: the text may be far longer.
+        const std::size_t length = strnlen(command, ORBA::kMaxCommandBytes + 1);
+        if (length > ORBA::kMaxCommandBytes) {
+            ORBA::logBoundaryError("Command not run: its text is longer than 4 MiB");
+            return;
+        }
+        ORBA::dispatchCommandText(std::string(command, length));
     } catch (const std::exception& error) {
         ORBA::logBoundaryError(error.what());
     } catch (...) {

@@ -58,7 +58,7 @@ nlohmann::json makePurchaseParameters(JsonValue data) {
     return parameters;
 }
 
-void runSendEvent(const JsonValue& body) {
+void runSendEvent(JsonValue body) {
     IOndrixModule* module = pluginState().activeModule.get();
     if (module == nullptr) return;
     const std::string eventName =
@@ -67,16 +67,14 @@ void runSendEvent(const JsonValue& body) {
 
     nlohmann::json customParameters = nlohmann::json::object();
     writeContextTo(sharedContext(), customParameters);
-    if (body.contains(Keys::kCustomAttributes)) {
-        const JsonValue& attributes = body.at(Keys::kCustomAttributes);
-        if (attributes.size() != 0) {
-            // Throws the library's type error on text that is not UTF-8; nothing is sent then.
-            const std::string text = attributes.toJsonText();
-            nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false, false);
-            if (!parsed.is_discarded()) customParameters[Keys::kCustomAttributes] = std::move(parsed);
-        }
+    if (body.contains(Keys::kCustomAttributes) && body.at(Keys::kCustomAttributes).size() != 0) {
+        // Taken over rather than copied: the attributes are most of a large command. Throws the
+        // library's type error on text that is not UTF-8; nothing is sent then.
+        JsonValue attributes = std::move(body[Keys::kCustomAttributes]);
+        body = JsonValue();
+        customParameters[Keys::kCustomAttributes] = JsonValue::intoJson(std::move(attributes));
     }
-    module->sendEvent(eventName, nlohmann::json::object(), customParameters);
+    module->sendEvent(eventName, nlohmann::json::object(), std::move(customParameters));
 }
 
 void runSendRevenueEvent(JsonValue body) {

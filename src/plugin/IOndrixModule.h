@@ -21,8 +21,9 @@ public:
     virtual void startSession(bool accountChange) = 0;
     virtual void holdSession() = 0;
     virtual void setCustomerUserId(const std::string& customerUserId) = 0;
-    virtual void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                           const nlohmann::json& customParameters) = 0;
+    // The parameters are handed over, so that a large event is never copied on its way out.
+    virtual void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                           nlohmann::json customParameters) = 0;
 };
 
 }  // namespace ORBA

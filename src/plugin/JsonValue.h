@@ -74,10 +74,16 @@ public:
 
     // The same value as the JSON library's value.
     nlohmann::json toJson() const;
+    // The same as toJson, but takes the texts over instead of copying them and frees `value` as
+    // it goes, so that a large value is never held twice. Throws the JSON library's type error,
+    // as toJsonText does, on a text that is not well-formed UTF-8.
+    static nlohmann::json intoJson(JsonValue&& value);
     // Kind-by-kind conversion; byte arrays and discarded values yield Null.
     static JsonValue fromJson(const nlohmann::json& value);
 
 private:
+    friend class CommandTextReader;
+
     void release() noexcept;
     void copyFrom(const JsonValue& other);
 
@@ -97,8 +103,8 @@ constexpr int kMaxCommandDepth = 128;
 
 // Parses one command text strictly (no comments, nothing but white space after the value, a
 // leading UTF-8 byte-order mark accepted). Only an Object or Array survives at the top level;
-// any other top level yields Null. Throws Core::ORBAJsonException with the library's message,
-// or with "command text nested deeper than 128 levels" when it nests more than kMaxCommandDepth.
+// any other top level yields Null. Throws Core::ORBAJsonException with the library's message
+// less the text it stopped at (which could hold a secret), or with "command text nested deeper than 128 levels" when it nests more than kMaxCommandDepth.
 JsonValue parseCommandText(const std::string& text);
 
 }  // namespace ORBA

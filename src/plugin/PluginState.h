@@ -35,7 +35,7 @@ void dispatchCommandText(const std::string& text);
 void runInitTracker(JsonValue body);
 void runAccountChange(const JsonValue& command);
 void runSignOut();
-void runSendEvent(const JsonValue& body);
+void runSendEvent(JsonValue body);
 void runSendRevenueEvent(JsonValue body);
 
 // The seven purchase members built from SendRevenueEvent's "data".

@@ -1,5 +1,6 @@
 #include "tracker/EventRecord.h"
 
+#include <iterator>
 #include <stdexcept>
 
 namespace ORBA {
@@ -11,8 +12,12 @@ std::string quoted(const std::string& text) {
     return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
 }
 
-std::string serialised(const nlohmann::json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+// Writes `value` as dump() would, straight onto the end of `body`: the parameters are most of a
+// large event's body, and a text of their own would be one more copy of them.
+void appendSerialised(std::string& body, const nlohmann::json& value) {
+    nlohmann::detail::serializer<nlohmann::json> writer(nlohmann::detail::output_adapter<char>(body),
+                                                        ' ', nlohmann::json::error_handler_t::strict);
+    writer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false, /*indent_step=*/0);
 }
 
 void appendDeviceId(std::string& body, const DeviceId& id) {
@@ -24,6 +29,24 @@ void appendDeviceId(std::string& body, const DeviceId& id) {
 }
 
 }  // namespace
+
+void dismantle(nlohmann::json& value) noexcept {
+    if (value.is_array()) {
+        auto& elements = value.get_ref<nlohmann::json::array_t&>();
+        while (!elements.empty()) {
+            dismantle(elements.back());
+            elements.pop_back();
+        }
+    } else if (value.is_object()) {
+        auto& members = value.get_ref<nlohmann::json::object_t&>();
+        while (!members.empty()) {
+            const auto last = std::prev(members.end());
+            dismantle(last->second);
+            members.erase(last);
+        }
+    }
+    value = nullptr;
+}
 
 #ifdef _WIN32
 const char* const kDeviceModel = "Windows_32-bit";
@@ -49,10 +72,13 @@ std::string buildEventBody(const EventRecord& record, bool includeEvent, bool wr
     body += record.limitAdTracking == "true" ? "true" : "false";
     body += ",\"app_version\":" + quoted(record.appVersion);
     if (includeEvent) {
-        body += ",\"event_parameters\":" + serialised(record.eventParameters);
-        body += ",\"event_name\":" + quoted(record.eventName);
+        body += ",\"event_parameters\":";
+        appendSerialised(body, record.eventParameters);
+        body += ",\"event_name\":";
+        body += quoted(record.eventName);
         if (!record.eventCustomParameters.is_null()) {
-            body += ",\"event_custom_parameters\":" + serialised(record.eventCustomParameters);
+            body += ",\"event_custom_parameters\":";
+            appendSerialised(body, record.eventCustomParameters);
         }
     }
     if (!record.customerUserId.empty()) {

@@ -32,6 +32,10 @@ struct EventRecord {
     nlohmann::json eventCustomParameters;  // null unless in-app
 };
 
+// Frees `value` from the leaves up. The JSON library frees a container through a list of all its
+// elements, which for a long array is one more copy of it.
+void dismantle(nlohmann::json& value) noexcept;
+
 // The device model reported for this platform.
 extern const char* const kDeviceModel;
 

@@ -36,11 +36,12 @@ void NativeReporter::setCustomerUserId(const std::string& customerUserId) {
     if (sessionPending_) customerUserId_ = customerUserId;
 }
 
-void NativeReporter::sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                               const nlohmann::json& customParameters) {
+void NativeReporter::sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                               nlohmann::json customParameters) {
     if (sessionPending_ || !configured()) return;  // dropped, not queued
     const TrackerClient client = makeClient();
-    reportInApp(client, makeRecord(client), eventName, eventParameters, customParameters);
+    reportInApp(client, makeRecord(client), eventName, std::move(eventParameters),
+                std::move(customParameters));
 }
 
 OndrixNativeModuleImpl::OndrixNativeModuleImpl() : reporter_(std::make_unique<NativeReporter>()) {}
@@ -63,9 +64,9 @@ void OndrixNativeModuleImpl::setCustomerUserId(const std::string& customerUserId
 }
 
 void OndrixNativeModuleImpl::sendEvent(const std::string& eventName,
-                                       const nlohmann::json& eventParameters,
-                                       const nlohmann::json& customParameters) {
-    reporter_->sendEvent(eventName, eventParameters, customParameters);
+                                       nlohmann::json eventParameters,
+                                       nlohmann::json customParameters) {
+    reporter_->sendEvent(eventName, std::move(eventParameters), std::move(customParameters));
 }
 
 }  // namespace ORBA

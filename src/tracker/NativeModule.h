@@ -20,8 +20,8 @@ public:
     void holdSession() { sessionPending_ = true; }
     void setCustomerUserId(const std::string& customerUserId);
     // Posts an in-app event, unless "session pending" drops it.
-    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                   const nlohmann::json& customParameters);
+    void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                   nlohmann::json customParameters);
 
     bool sessionPending() const { return sessionPending_; }
     const std::string& devKey() const { return devKey_; }
@@ -53,8 +53,8 @@ public:
     void startSession(bool accountChange) override;
     void holdSession() override;
     void setCustomerUserId(const std::string& customerUserId) override;
-    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                   const nlohmann::json& customParameters) override;
+    void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                   nlohmann::json customParameters) override;
 
     const NativeReporter& reporter() const { return *reporter_; }
 

@@ -16,7 +16,7 @@ void reportLaunch(const TrackerClient& client, const EventRecord& record);
 
 // Posts an in-app event: `record` with the event's name and parameters.
 void reportInApp(const TrackerClient& client, EventRecord record, const std::string& eventName,
-                 const nlohmann::json& eventParameters, const nlohmann::json& customParameters);
+                 nlohmann::json eventParameters, nlohmann::json customParameters);
 
 // Advances the launch counter after an accepted (202) first_open or session request; the counter
 // stays at its largest value rather than overflowing.

@@ -43,11 +43,12 @@ void SteamReporter::setCustomerUserId(const std::string& customerUserId) {
     if (sessionPending_) customerUserId_ = customerUserId;
 }
 
-void SteamReporter::sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                              const nlohmann::json& customParameters) {
+void SteamReporter::sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                              nlohmann::json customParameters) {
     if (sessionPending_ || !configured()) return;  // dropped, not queued
     const TrackerClient client = makeClient();
-    reportInApp(client, makeRecord(client), eventName, eventParameters, customParameters);
+    reportInApp(client, makeRecord(client), eventName, std::move(eventParameters),
+                std::move(customParameters));
 }
 
 OndrixSteamModuleImpl::OndrixSteamModuleImpl() : reporter_(std::make_unique<SteamReporter>()) {}
@@ -76,9 +77,9 @@ void OndrixSteamModuleImpl::setCustomerUserId(const std::string& customerUserId)
 }
 
 void OndrixSteamModuleImpl::sendEvent(const std::string& eventName,
-                                      const nlohmann::json& eventParameters,
-                                      const nlohmann::json& customParameters) {
-    reporter_->sendEvent(eventName, eventParameters, customParameters);
+                                      nlohmann::json eventParameters,
+                                      nlohmann::json customParameters) {
+    reporter_->sendEvent(eventName, std::move(eventParameters), std::move(customParameters));
 }
 
 }  // namespace ORBA

@@ -21,8 +21,8 @@ public:
     void startSession(bool accountChange);
     void holdSession() { sessionPending_ = true; }
     void setCustomerUserId(const std::string& customerUserId);
-    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                   const nlohmann::json& customParameters);
+    void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                   nlohmann::json customParameters);
 
     bool sessionPending() const { return sessionPending_; }
     bool steamIdEnabled() const { return steamIdEnabled_; }
@@ -54,8 +54,8 @@ public:
     void startSession(bool accountChange) override;
     void holdSession() override;
     void setCustomerUserId(const std::string& customerUserId) override;
-    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                   const nlohmann::json& customParameters) override;
+    void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                   nlohmann::json customParameters) override;
 
     const SteamReporter& reporter() const { return *reporter_; }
 

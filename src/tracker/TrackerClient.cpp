@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "orba/Logger.h"
 #include "tracker/HttpTransport.h"
@@ -29,6 +31,31 @@ const char* kindWord(EventKind kind) {
         case EventKind::InApp: return "inapp";
     }
     return "inapp";
+}
+
+bool isUnreserved(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+// `text` as one URL path segment: only the unreserved characters stay as they are, so that an app
+// id can neither end the path ("#", "?") nor reach another one ("/", or a whole "." or "..").
+std::string pathSegment(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const bool dotSegment = text == "." || text == "..";
+    std::string segment;
+    segment.reserve(text.size());
+    for (const char c : text) {
+        if (isUnreserved(c) && !(dotSegment && c == '.')) {
+            segment += c;
+        } else {
+            const unsigned char byte = static_cast<unsigned char>(c);
+            segment += '%';
+            segment += kHex[byte >> 4];
+            segment += kHex[byte & 0x0F];
+        }
+    }
+    return segment;
 }
 
 }  // namespace
@@ -146,7 +173,7 @@ SendResult TrackerClient::sendInApp(const EventRecord& record) const {
     return post(urlFor(EventKind::InApp), buildBody(record, true));
 }
 
-SendResult TrackerClient::post(const std::string& url, const std::string& body) const {
+SendResult TrackerClient::post(const std::string& url, std::string body) const {
     // The app id ends the URL and the user agent: a control character there could split the
     // request's header lines.
     for (const char c : appId_) {
@@ -157,8 +184,8 @@ SendResult TrackerClient::post(const std::string& url, const std::string& body) 
     }
     HttpRequest request;
     request.url = url;
-    request.body = body;
     request.authorization = hmacSha256Hex(devKey_, body);
+    request.body = std::move(body);
     if (request.authorization.empty()) return 0;  // an unsigned request would only be refused
     request.userAgent = userAgent();
     request.caFile = endpoint_.caFile;
@@ -167,7 +194,7 @@ SendResult TrackerClient::post(const std::string& url, const std::string& body) 
 
 std::string TrackerClient::urlFor(EventKind kind) const {
     return endpoint_.baseUrl + "/v1.0/c2s/" + kindWord(kind) + "/app/" + flavor_.pathWord + "/" +
-           appId_;
+           pathSegment(appId_);
 }
 
 std::string TrackerClient::userAgent() const {

@@ -63,8 +63,10 @@ public:
     SendResult sendSession(const EventRecord& record) const;
     SendResult sendInApp(const EventRecord& record) const;
     // Signs `body` with the dev key and posts it to `url`.
-    SendResult post(const std::string& url, const std::string& body) const;
+    SendResult post(const std::string& url, std::string body) const;
 
+    // The request URL; the app id is its last path segment, percent-encoded where it holds more
+    // than letters, digits and "-._~".
     std::string urlFor(EventKind kind) const;
     std::string userAgent() const;
     const std::string& appId() const { return appId_; }

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -47,10 +48,10 @@ public:
     void setCustomerUserId(const std::string& id) override {
         log_->calls.push_back(name_ + " setCustomerUserId(" + id + ")");
     }
-    void sendEvent(const std::string& eventName, const nlohmann::json& eventParameters,
-                   const nlohmann::json& customParameters) override {
+    void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
+                   nlohmann::json customParameters) override {
         log_->calls.push_back(name_ + " sendEvent(" + eventName + ")");
-        log_->events.push_back({eventName, eventParameters, customParameters});
+        log_->events.push_back({eventName, std::move(eventParameters), std::move(customParameters)});
     }
 
 private:

@@ -69,7 +69,9 @@ TEST_F(DispatcherTest, GatedCommandsWithoutAModuleDoNothing) {
     EXPECT_EQ(log.modulesMade, 0);
 }
 
-TEST_F(DispatcherTest, ParseErrorsAreLoggedOnlyWhileLoggingIsOn) {
+// The parser quotes the text it stopped at, which may be a dev key: only its position and
+// reason reach the log.
+TEST_F(DispatcherTest, ParseErrorsAreLoggedWithoutTheTextOnlyWhileLoggingIsOn) {
     DebugOutputCapture quiet;
     run("{\"event\":");
     EXPECT_EQ(quiet.finish(), "");
@@ -77,11 +79,30 @@ TEST_F(DispatcherTest, ParseErrorsAreLoggedOnlyWhileLoggingIsOn) {
     ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
     DebugOutputCapture capture;
     run("{\"event\":\"SetEnable\",\"body\":{\"enable\":true}} trailing");
+    run(R"({"event":"InitTracker","body":{"config":{"appId":"a","devKey":"S3CR3T-KEY)");
+    run(R"({"event":"InitTracker","body":{"devKey":"S3CR3T-KEY","n":1e999}})");
     EXPECT_EQ(capture.finish(),
               "[json.exception.parse_error.101] parse error at line 1, column 48: syntax error while "
-              "parsing value - invalid literal; last read: '\"enable\":true}} tra'; expected end of "
-              "input\n");
+              "parsing value - invalid literal; expected end of input\n"
+              "[json.exception.parse_error.101] parse error at line 1, column 74: syntax error while "
+              "parsing value - invalid string: missing closing quote\n"
+              "[json.exception.out_of_range.406] number overflow parsing\n");
     EXPECT_FALSE(enabled());
+}
+
+TEST_F(DispatcherTest, CommandsOverFourMebibytesAreRefusedUnread) {
+    run(R"({"event":"SetEnable","body":{"enable":true}})");
+    run(R"({"event":"InitTracker","body":{"isSteam":false}})");
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    const std::string head = R"({"event":"SendEvent","body":{"eventName":"e","customAttributes":["x)";
+    const std::string tail = R"("]}})";
+    std::string command = head + std::string((4 << 20) - head.size() - tail.size(), 'x') + tail;
+    DebugOutputCapture capture;
+    run(command);
+    command.insert(head.size(), "x");
+    run(command);
+    EXPECT_EQ(capture.finish(), "Command not run: its text is longer than 4 MiB\n");
+    EXPECT_EQ(log.events.size(), 1u);
 }
 
 TEST_F(DispatcherTest, NullCommandIsIgnored) {
@@ -99,7 +120,7 @@ public:
     }
     void holdSession() override {}
     void setCustomerUserId(const std::string&) override {}
-    void sendEvent(const std::string&, const nlohmann::json&, const nlohmann::json&) override {}
+    void sendEvent(const std::string&, nlohmann::json, nlohmann::json) override {}
 
 private:
     bool standard_;

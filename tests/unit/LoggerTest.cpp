@@ -37,6 +37,18 @@ TEST_F(LoggerTest, WritesEmptyEmbeddedNulAndNonAsciiLines) {
     EXPECT_EQ(capture.finish(), "\nbefore\n" + OrbaTest::wideReadBack("caf\xC3\xA9") + "\n");
 }
 
+TEST_F(LoggerTest, LongLinesAreCutAtOneKibibyteOnACharacterBoundary) {
+    // Two megabytes of a two-byte character after one ASCII byte, which puts byte 1024 in the
+    // middle of a character; without the ASCII byte it starts one.
+    std::string eventName = "x";
+    for (int i = 0; i < 1 << 20; ++i) eventName += "\xC3\xA9";
+    DebugOutputCapture capture;
+    Log(eventName, true);
+    Log(eventName.substr(1), true);
+    EXPECT_EQ(capture.finish(), OrbaTest::wideReadBack(eventName.substr(0, 1023)) + "\n" +
+                                    OrbaTest::wideReadBack(eventName.substr(1, 1024)) + "\n");
+}
+
 TEST_F(LoggerTest, IllFormedTextIsWrittenRawWithTheConversionError) {
     DebugOutputCapture capture;
     Log("bad\x80text", true);

@@ -31,7 +31,12 @@ ORBA_API bool getIsLandscapeWindow();
 // On Windows the receiver watches the calling thread: a WM_COPYDATA sent to any of its windows
 // hands its text to the callback on that thread, while the thread dispatches messages and before
 // the window procedure, which still gets the message. Call it on the thread that owns the windows.
-// On Linux a thread of the library receives the texts and runs the callback.
+// On Linux one thread of the library receives the texts and runs the callback, one text at a
+// time, concurrently with every thread of the host, until the library unloads. A host that uses
+// the same callback on both systems must therefore treat it as running on a foreign thread: guard
+// whatever it shares with its own threads, or hand the text to its own thread (for example through
+// a locked queue) and return; calling into thread-bound host APIs (windows, a renderer) from the
+// callback is only safe on Windows.
 // The callback must not throw; what it throws is written to the debug output and dropped.
 ORBA_API void ipcOpen(std::function<void(std::string)> callback);
 

@@ -1,0 +1,130 @@
+// The memory one large SendEvent command takes on the host's thread, from its text to the posted
+// request, against services that keep nothing. Every allocation of the process is counted, so
+// this has a binary of its own. The counters are the high-water mark above what was in use
+// before the command, in bytes and as a multiple of the command's length.
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "orba/Plugin.h"
+#include "tracker/TrackerServices.h"
+
+namespace {
+
+std::atomic<std::size_t> inUse{0};
+std::atomic<std::size_t> highWater{0};
+
+void* allocate(std::size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    const std::size_t now = inUse += malloc_usable_size(block);
+    std::size_t high = highWater.load();
+    while (now > high && !highWater.compare_exchange_weak(high, now)) {
+    }
+    return block;
+}
+
+void release(void* block) {
+    if (block == nullptr) return;
+    inUse -= malloc_usable_size(block);
+    std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }
+
+namespace {
+
+const std::size_t kCommandBytes = 3 << 20;
+
+// Attributes as a game sends them: short keys with counters, names, ratios, flags and small lists.
+std::string telemetryAttributes() {
+    std::string members;
+    char member[96];
+    for (int i = 0; members.size() < kCommandBytes; ++i) {
+        switch (i % 5) {
+            case 0: std::snprintf(member, sizeof member, "\"count_%06d\":%d,", i, i * 7); break;
+            case 1: std::snprintf(member, sizeof member, "\"name_%06d\":\"item-%d\",", i, i); break;
+            case 2: std::snprintf(member, sizeof member, "\"ratio_%06d\":%d.25,", i, i); break;
+            case 3: std::snprintf(member, sizeof member, "\"flag_%06d\":true,", i); break;
+            default: std::snprintf(member, sizeof member, "\"list_%06d\":[1,2,%d],", i, i); break;
+        }
+        members += member;
+    }
+    members.back() = '}';
+    return "{" + members;
+}
+
+// The densest attributes there are: one long list of one-digit numbers.
+std::string digitList() {
+    std::string list = "[";
+    while (list.size() < kCommandBytes) list += "7,";
+    list.back() = ']';
+    return list;
+}
+
+std::string sendEventCommand(const std::string& attributes) {
+    return R"({"event":"SendEvent","body":{"eventName":"level_up","customAttributes":)" + attributes +
+           "}}";
+}
+
+void installQuietServices() {
+    ORBA::TrackerServices& services = ORBA::trackerServices();
+    services.readValue = [](const std::string&, std::size_t) { return std::string("5"); };
+    services.writeValue = [](const std::string&, const std::string&) { return true; };
+    services.makeUuid = [] { return std::string("3f2b8c1e-6d7a-4e55-9a10-2b3c4d5e6f70"); };
+    services.osVersion = [] { return std::string("10.0.19045.3803"); };
+    services.post = [](const ORBA::HttpRequest&) { return 202; };
+    TriggerOrbaThirdPartyTrackerEventCallbackFunc(
+        R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"dk","appId":"app"}}})");
+}
+
+void measure(benchmark::State& state, const std::string& command) {
+    installQuietServices();
+    std::size_t peak = 0;
+    for (auto _ : state) {
+        const std::size_t before = inUse.load();
+        highWater = before;
+        TriggerOrbaThirdPartyTrackerEventCallbackFunc(command.c_str());
+        peak = highWater.load() - before;
+    }
+    state.counters["command_bytes"] = static_cast<double>(command.size());
+    state.counters["peak_bytes"] = static_cast<double>(peak);
+    state.counters["peak_per_command_byte"] = static_cast<double>(peak) / command.size();
+}
+
+void sendEventTelemetryPeak(benchmark::State& state) {
+    measure(state, sendEventCommand(telemetryAttributes()));
+}
+BENCHMARK(sendEventTelemetryPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void sendEventDigitListPeak(benchmark::State& state) {
+    measure(state, sendEventCommand(digitList()));
+}
+BENCHMARK(sendEventDigitListPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
