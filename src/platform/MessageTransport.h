@@ -19,7 +19,8 @@ bool installMessageReceiver();
 void removeMessageReceiver();
 
 // Sends `size` bytes at `data` to the receiver of the process `processId`. A process without a
-// receiver gets nothing and nothing is reported.
+// receiver gets nothing and nothing is reported. A receiver that does not take the block within
+// 5 seconds gets nothing either, and the caller goes on (on Windows with a debug-output line).
 void sendMessageBlock(std::uint32_t processId, const char* data, std::size_t size);
 
 // Implemented by the portable channel: writes the receive debug line and hands the block's text

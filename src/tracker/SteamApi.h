@@ -16,7 +16,8 @@ public:
     // The platform's file name of the Steamworks library.
     static const char* defaultLibraryName();
 
-    // Loads `fileName` instead of the default library, dropping the interfaces obtained so far.
+    // Loads `fileName`, a bare file name looked for only where the game ships its libraries,
+    // instead of the default library, dropping the interfaces obtained so far.
     // Tests use it to switch between doubles of the library.
     void reload(const std::string& fileName);
 

@@ -1,6 +1,10 @@
 // The Steam module against a double of the Steamworks library.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
 #include "orba/Plugin.h"
 #include "plugin/JsonValue.h"
 #include "support/FakeSteam.h"
@@ -98,6 +102,36 @@ TEST_F(SteamReportingTest, MissingLibraryEntryPointOrInterfaceMeansUnavailable) 
         EXPECT_EQ(body(i)["app_version"], "");
         EXPECT_EQ(body(i)["device_ids"].size(), 1u);
     }
+}
+
+// A copy of the library in the working directory and on PATH, and none beside the program: a
+// planted library must not run inside the game.
+TEST_F(SteamReportingTest, LibraryOutsideTheProgramsFoldersIsNotLoaded) {
+    namespace fs = std::filesystem;
+    const std::string planted = std::string("planted_") + ORBA::SteamApi::defaultLibraryName();
+    const fs::path folder =
+        fs::temp_directory_path() / ("orba-planted-" + std::to_string(std::random_device()()));
+    fs::create_directories(folder);
+    fs::copy_file(OrbaTools::executableFolder() + ORBA::SteamApi::defaultLibraryName(),
+                  folder / planted);
+    const fs::path workingFolder = fs::current_path();
+    fs::current_path(folder);
+#ifdef _WIN32
+    const char* pathVariable = std::getenv("PATH");
+    const std::string path = pathVariable != nullptr ? pathVariable : "";
+    _putenv(("PATH=" + folder.string() + ";" + path).c_str());
+#endif
+
+    ORBA::SteamApi::instance().reload(planted);
+    const bool loaded = ORBA::SteamApi::instance().loaded();
+
+#ifdef _WIN32
+    _putenv(("PATH=" + path).c_str());
+#endif
+    fs::current_path(workingFolder);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    EXPECT_FALSE(loaded);
 }
 
 TEST_F(SteamReportingTest, EventsBetweenInitAndSessionStartAreDropped) {

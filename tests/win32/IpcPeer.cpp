@@ -7,6 +7,8 @@
 //   "W"                  the receiving window procedure got a WM_COPYDATA
 //   "M"                  a window of the main thread got a WM_COPYDATA
 // It exits with 0 after a fixed sequence of sends, or with a code that names the step that failed.
+// Run as "orba_ipc_peer stall" it instead owns a window, takes its messages once, writes "ready"
+// and then stops taking any, like a host caught in a long load.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -73,10 +75,20 @@ void sendCopyData(HWND window, ULONG_PTR dwData, DWORD size, const void* data) {
     SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copyData));
 }
 
+int stall() {
+    if (createWindow(L"OrbaIpcStalled", receiverProc, WS_OVERLAPPEDWINDOW) == nullptr) return 5;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    emit("ready\n");
+    Sleep(60000);
+    return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // texts are bytes; no CR before LF
+    if (argc > 1 && std::string(argv[1]) == "stall") return stall();
 
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HWND receiverWindow = nullptr;

@@ -34,11 +34,10 @@ LRESULT sendCopyData(HWND window, ULONG_PTR dwData, DWORD size, const void* data
     return SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copyData));
 }
 
-// Runs orba_ipc_peer.exe (beside this program) to its end and returns what it wrote, or an
-// explanation when it did not end well.
-std::string runPeer() {
+// Starts orba_ipc_peer.exe (beside this program) with `argument`, its standard output on a pipe
+// whose read end goes to `readEnd`; an explanation when it could not start.
+std::string startPeer(const std::string& argument, HANDLE& readEnd, PROCESS_INFORMATION& process) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return "CreatePipe failed";
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
@@ -47,15 +46,22 @@ std::string runPeer() {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::string command = "\"" + OrbaTools::executableFolder() + "orba_ipc_peer.exe\"";
-    PROCESS_INFORMATION process{};
+    std::string command = "\"" + OrbaTools::executableFolder() + "orba_ipc_peer.exe\" " + argument;
     const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                         nullptr, &startup, &process) != FALSE;
     CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        return "CreateProcess failed";
-    }
+    if (started) return {};
+    CloseHandle(readEnd);
+    return "CreateProcess failed";
+}
+
+// Runs orba_ipc_peer.exe to its end and returns what it wrote, or an explanation when it did not
+// end well.
+std::string runPeer() {
+    HANDLE readEnd = nullptr;
+    PROCESS_INFORMATION process{};
+    const std::string failure = startPeer("", readEnd, process);
+    if (!failure.empty()) return failure;
     // Read while it runs: a full pipe would stop the peer in the middle of a callback.
     std::string output;
     std::thread reader([&] {
@@ -93,6 +99,31 @@ TEST(MessageChannelWin32Test, TextsReachTheFirstCallbackOnTheHookedThreadOnly) {
     EXPECT_EQ(capture.finish(), kInstalled + kReceived + kReceived + kReceived + kReceived +
                                     kReceived + "ipc callback threw: boom\n" + kReceived +
                                     kReceived);
+}
+
+TEST(MessageChannelWin32Test, SendToAWindowThatStoppedTakingMessagesGivesUp) {
+    HANDLE readEnd = nullptr;
+    PROCESS_INFORMATION process{};
+    ASSERT_EQ(startPeer("stall", readEnd, process), "");
+    char ready[6] = {};
+    DWORD count = 0;
+    const bool started = ReadFile(readEnd, ready, sizeof ready, &count, nullptr) &&
+                         std::string(ready, count) == "ready\n";
+    OrbaTest::DebugOutputCapture capture;
+    const ULONGLONG start = GetTickCount64();
+    if (started) ORBA::Platform::Misc::ipcSend(std::to_string(process.dwProcessId), "hello");
+    const ULONGLONG waited = GetTickCount64() - start;
+    const std::string output = capture.finish();
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(readEnd);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+
+    ASSERT_TRUE(started);
+    EXPECT_LT(waited, 15000u);
+    EXPECT_EQ(output, "ipcSend: process " + std::to_string(process.dwProcessId) +
+                          " did not take the message within 5000 ms; not delivered\n");
 }
 
 TEST(MessageChannelWin32Test, UnloadingTheLibraryRemovesItsHook) {
