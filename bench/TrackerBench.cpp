@@ -1,6 +1,9 @@
-// Costs on the host's thread that do not involve the network: what a command pays before and
-// after its request, and what logging costs while it is switched off.
+// Costs on the host's thread: what a command pays before and after its request, what logging
+// costs while it is switched off, and, when run through tests/scripts/with-collector.sh, what one
+// signed request to the local collector costs on loopback.
 #include <benchmark/benchmark.h>
+
+#include <cstdlib>
 
 #include "orba/Logger.h"
 #include "plugin/JsonValue.h"
@@ -45,6 +48,33 @@ void signBody(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(ORBA::hmacSha256Hex("dev-key", body));
 }
 BENCHMARK(signBody);
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+void postToCollector(benchmark::State& state) {
+    const std::string url = environment("ORBA_TEST_COLLECTOR_URL");
+    const std::string devKey = environment("ORBA_TEST_DEV_KEY");
+    if (url.empty() || devKey.empty()) {
+        state.SkipWithError("no collector: run through tests/scripts/with-collector.sh");
+        return;
+    }
+    ORBA::HttpRequest request;
+    request.url = url + "/v1.0/c2s/inapp/app/nativepc/bench";
+    request.body = R"({"event_name":"bench","device_ids":[{"type":"custom","value":"b"}]})";
+    request.authorization = ORBA::hmacSha256Hex(devKey, request.body);
+    request.userAgent = "Native PC/HTTP Client 1.0 (bench)";
+    request.caFile = environment("ORBA_TEST_CA_FILE");
+    for (auto _ : state) {
+        if (ORBA::postHttpRequest(request) != 202) {
+            state.SkipWithError("the collector did not accept a request");
+            return;
+        }
+    }
+}
+BENCHMARK(postToCollector)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -142,6 +142,21 @@ TEST_F(TrackerE2ETest, AccountsAndEventsReachTheService) {
     EXPECT_FALSE(body(lines[5]).contains("customer_user_id"));
 }
 
+// Requests share a kept connection: a start and twenty events need at most two TLS handshakes
+// (one more when the server closed the idle connection in between), not one each.
+TEST_F(TrackerE2ETest, RequestsShareOneConnection) {
+    const long before = collector_.counter("tls_handshakes");
+    ASSERT_GE(before, 0);
+    run(initNative());
+    for (int i = 0; i < 20; ++i) {
+        run(R"({"event":"SendEvent","body":{"eventName":"e)" + std::to_string(i) + R"("}})");
+    }
+    EXPECT_LE(collector_.counter("tls_handshakes") - before, 2);
+    const auto lines = requests();
+    ASSERT_EQ(lines.size(), 21u);
+    for (const auto& line : lines) EXPECT_EQ(line["status"], 202);
+}
+
 TEST_F(TrackerE2ETest, UnreachableOrUntrustedServersAcceptNothing) {
     // A port nothing listens on: the collector's own port with the last digit changed is not
     // guaranteed free, so use the discard port.

@@ -200,4 +200,20 @@ TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNotAndSayWhy) {
     expectNotRecorded(body);
 }
 
+// Run against a collector whose server certificate is signed by an intermediate marked as no
+// authority: every signature and date in the chain checks out, only the basic constraints do
+// not. Nothing is accepted, and no request head carrying a signature reaches the server either.
+TEST(TransportChainE2ETest, LeafSignedByANonAuthorityIsRefusedBeforeTheSignatureLeaves) {
+    OrbaTest::Collector collector(OrbaTest::CollectorSettings::fromEnvironment());
+    if (!collector.settings().complete() || collector.settings().options != "--intermediate-not-ca") {
+        GTEST_SKIP() << "needs a collector started with --intermediate-not-ca";
+    }
+    std::string body = eventBody(OrbaTest::uniqueMarker());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(postHttpRequest(collector.request(kFirstOpenPath, body, kUserAgent)), 0);
+    }
+    EXPECT_TRUE(collector.recorded().empty());
+    EXPECT_EQ(collector.counter("signed_heads"), 0);
+}
+
 }  // namespace

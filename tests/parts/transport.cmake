@@ -20,6 +20,8 @@ set(ORBA_WITH_COLLECTOR ${CMAKE_CURRENT_SOURCE_DIR}/scripts/with-collector.sh)
 # WinHTTP back end's own chain check must follow.
 set(_orba_chain_filter
     --gtest_filter=TransportE2ETest.SignedPost*:TransportE2ETest.UntrustedServerGetsNothing)
+# A third against a chain whose intermediate is marked as no authority, which must be refused.
+set(_orba_not_ca_filter --gtest_filter=TransportChainE2ETest.*)
 if(CMAKE_CROSSCOMPILING)
   # The collector is a Linux program: take it from a Linux build, by default the usual sibling
   # build tree when one has been built (looked for again at each configure).
@@ -38,7 +40,12 @@ if(CMAKE_CROSSCOMPILING)
              COMMAND ${ORBA_WITH_COLLECTOR} ${_orba_collector} --intermediate --
                      ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh $<TARGET_FILE:orba_e2e_tests>
                      ${_orba_chain_filter})
-    set_tests_properties(e2e_tests_windows e2e_tests_intermediate_windows PROPERTIES
+    add_test(NAME e2e_tests_not_ca_windows
+             COMMAND ${ORBA_WITH_COLLECTOR} ${_orba_collector} --intermediate-not-ca --
+                     ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh $<TARGET_FILE:orba_e2e_tests>
+                     ${_orba_not_ca_filter})
+    set_tests_properties(e2e_tests_windows e2e_tests_intermediate_windows e2e_tests_not_ca_windows
+                         PROPERTIES
                          FIXTURES_REQUIRED wine ENVIRONMENT ORBA_BUILD_DIR=${CMAKE_BINARY_DIR})
   else()
     message(STATUS "Windows end-to-end tests not registered: set ORBA_COLLECTOR_EXECUTABLE to "
@@ -51,4 +58,7 @@ else()
   add_test(NAME e2e_tests_intermediate
            COMMAND ${ORBA_WITH_COLLECTOR} $<TARGET_FILE:orba-collector> --intermediate --
                    $<TARGET_FILE:orba_e2e_tests> ${_orba_chain_filter})
+  add_test(NAME e2e_tests_not_ca
+           COMMAND ${ORBA_WITH_COLLECTOR} $<TARGET_FILE:orba-collector> --intermediate-not-ca --
+                   $<TARGET_FILE:orba_e2e_tests> ${_orba_not_ca_filter})
 endif()

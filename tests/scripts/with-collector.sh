@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs a command while a local collector serves on a free port, and tells the command where it
-# is through ORBA_TEST_COLLECTOR_URL, ORBA_TEST_CA_FILE, ORBA_TEST_RECORD_FILE and
-# ORBA_TEST_DEV_KEY. Exits with the command's status.
+# is through ORBA_TEST_COLLECTOR_URL, ORBA_TEST_CA_FILE, ORBA_TEST_RECORD_FILE,
+# ORBA_TEST_COUNTERS_FILE, ORBA_TEST_DEV_KEY and ORBA_TEST_COLLECTOR_OPTIONS (the extra options).
+# Exits with the command's status.
 # Usage: with-collector.sh COLLECTOR_EXECUTABLE [COLLECTOR_OPTION...] -- COMMAND [ARGS...]
 # (extra collector options are single words, such as --intermediate)
 set -u
@@ -22,7 +23,7 @@ dir=$(mktemp -d "${TMPDIR:-/tmp}/orba-collector.XXXXXX") || exit 1
 dev_key="orba-e2e-dev-key"
 # shellcheck disable=SC2086 # the extra options are meant to split into words
 "$collector" --port 0 --dev-key "$dev_key" --ca-out "$dir/ca.pem" --record "$dir/record.jsonl" \
-  $collector_options > "$dir/collector.out" 2> "$dir/collector.err" &
+  --counters "$dir/counters.json" $collector_options > "$dir/collector.out" 2> "$dir/collector.err" &
 pid=$!
 
 stop_collector() {
@@ -52,7 +53,9 @@ done
 export ORBA_TEST_COLLECTOR_URL="https://localhost:$port"
 export ORBA_TEST_CA_FILE="$dir/ca.pem"
 export ORBA_TEST_RECORD_FILE="$dir/record.jsonl"
+export ORBA_TEST_COUNTERS_FILE="$dir/counters.json"
 export ORBA_TEST_DEV_KEY="$dev_key"
+export ORBA_TEST_COLLECTOR_OPTIONS="${collector_options# }"
 
 "$@"
 rc=$?

@@ -25,7 +25,9 @@ CollectorSettings CollectorSettings::fromEnvironment() {
     settings.url = environment("ORBA_TEST_COLLECTOR_URL");
     settings.caFile = environment("ORBA_TEST_CA_FILE");
     settings.recordFile = environment("ORBA_TEST_RECORD_FILE");
+    settings.countersFile = environment("ORBA_TEST_COUNTERS_FILE");
     settings.devKey = environment("ORBA_TEST_DEV_KEY");
+    settings.options = environment("ORBA_TEST_COLLECTOR_OPTIONS");
     return settings;
 }
 
@@ -49,6 +51,13 @@ bool Collector::setStatus(int status) const { return control("status", std::to_s
 
 bool Collector::setDelayMs(long milliseconds) const {
     return control("delay", std::to_string(milliseconds));
+}
+
+long Collector::counter(const std::string& name) const {
+    std::ifstream file(settings_.countersFile, std::ios::binary);
+    nlohmann::json counters = nlohmann::json::parse(file, nullptr, false);
+    if (counters.is_discarded() || !counters.contains(name) || !counters[name].is_number()) return -1;
+    return counters[name].get<long>();
 }
 
 std::vector<nlohmann::json> Collector::recorded() const {

@@ -12,14 +12,16 @@
 
 namespace OrbaTest {
 
-// Read from ORBA_TEST_COLLECTOR_URL, ORBA_TEST_CA_FILE, ORBA_TEST_RECORD_FILE and
-// ORBA_TEST_DEV_KEY. The files are Unix paths; a Windows test under Wine reaches them through
+// Read from ORBA_TEST_COLLECTOR_URL, ORBA_TEST_CA_FILE, ORBA_TEST_RECORD_FILE,
+// ORBA_TEST_COUNTERS_FILE, ORBA_TEST_DEV_KEY and ORBA_TEST_COLLECTOR_OPTIONS. The files are Unix paths; a Windows test under Wine reaches them through
 // the Z: drive as long as its current folder is on that drive.
 struct CollectorSettings {
     std::string url;  // "https://localhost:PORT"
     std::string caFile;
     std::string recordFile;
+    std::string countersFile;
     std::string devKey;
+    std::string options;  // the collector's extra options, such as "--intermediate"
 
     // False when the run was not started through with-collector.sh.
     bool complete() const;
@@ -42,6 +44,11 @@ public:
     bool setStatus(int status) const;
     // How long the collector waits before answering event requests from now on.
     bool setDelayMs(long milliseconds) const;
+
+    // A counter of the collector: "tls_handshakes" completed or "signed_heads" received (heads
+    // with an Authorization header, whether their body followed or not) so far; -1 when it
+    // does not say.
+    long counter(const std::string& name) const;
 
     // Every request line recorded so far, in order.
     std::vector<nlohmann::json> recorded() const;

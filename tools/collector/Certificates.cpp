@@ -67,7 +67,7 @@ Certificate makeCertificate(EVP_PKEY* subjectKey, const char* commonName) {
 
 }  // namespace
 
-ServerIdentity makeThrowawayIdentity(bool withIntermediate) {
+ServerIdentity makeThrowawayIdentity(Intermediate intermediateKind) {
     ServerIdentity identity;
     PrivateKey authorityKey = makeKey();
     identity.authority = makeCertificate(authorityKey.get(), "Orba Collector Throwaway CA");
@@ -81,13 +81,17 @@ ServerIdentity makeThrowawayIdentity(bool withIntermediate) {
     X509* issuer = ca;
     EVP_PKEY* issuerKey = authorityKey.get();
     PrivateKey intermediateKey;
-    if (withIntermediate) {
+    if (intermediateKind != Intermediate::None) {
         intermediateKey = makeKey();
         identity.intermediate =
             makeCertificate(intermediateKey.get(), "Orba Collector Throwaway Intermediate");
         X509* intermediate = identity.intermediate.get();
         check(X509_set_issuer_name(intermediate, X509_get_subject_name(ca)) == 1, "issuer");
-        addExtension(intermediate, ca, NID_basic_constraints, "critical,CA:TRUE,pathlen:0");
+        // The key usage still allows signing certificates, so that only the basic constraints
+        // tell the two kinds apart.
+        addExtension(intermediate, ca, NID_basic_constraints,
+                     intermediateKind == Intermediate::Authority ? "critical,CA:TRUE,pathlen:0"
+                                                                 : "critical,CA:FALSE");
         addExtension(intermediate, ca, NID_key_usage, "critical,keyCertSign,cRLSign");
         addExtension(intermediate, ca, NID_subject_key_identifier, "hash");
         addExtension(intermediate, ca, NID_authority_key_identifier, "keyid:always");

@@ -26,10 +26,18 @@ struct ServerIdentity {
     PrivateKey key;
 };
 
+enum class Intermediate {
+    None,
+    Authority,
+    // Marked as no authority (basicConstraints CA:FALSE) though it signs the server's
+    // certificate: clients must refuse the chain.
+    NotAuthority,
+};
+
 // Makes a new authority and a server certificate for DNS "localhost" and IP 127.0.0.1, valid
-// from an hour ago for a week; with `withIntermediate`, an intermediate authority between them.
+// from an hour ago for a week, signed directly or through an intermediate certificate.
 // Throws std::runtime_error when OpenSSL fails.
-ServerIdentity makeThrowawayIdentity(bool withIntermediate);
+ServerIdentity makeThrowawayIdentity(Intermediate intermediateKind);
 
 // The certificate in PEM form.
 std::string toPem(X509* certificate);

@@ -25,7 +25,8 @@ namespace OrbaCollector {
 
 const char* const kUsage =
     "usage: orba-collector --dev-key KEY [--port N] [--ca-out FILE] [--cert FILE --key FILE]\n"
-    "                      [--status N] [--record FILE] [--intermediate] [--pretty]\n"
+    "                      [--status N] [--record FILE] [--counters FILE]\n"
+    "                      [--intermediate | --intermediate-not-ca] [--pretty]\n"
     "  --port N       port on 127.0.0.1 to listen on; 0 (default) picks a free one\n"
     "  --dev-key KEY  dev key the Authorization header must be the HMAC-SHA256 under\n"
     "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
@@ -34,6 +35,11 @@ const char* const kUsage =
     "  --record FILE  also append each request's JSON line to FILE\n"
     "  --intermediate sign the throwaway server certificate through an intermediate authority,\n"
     "                 which the server sends along\n"
+    "  --intermediate-not-ca  the same through an intermediate marked as no authority\n"
+    "                 (basicConstraints CA:FALSE), a chain that clients must refuse\n"
+    "  --counters FILE  keep {\"tls_handshakes\":N,\"signed_heads\":M} in FILE: the TLS\n"
+    "                 handshakes completed and the request heads with an Authorization header\n"
+    "                 received so far, bodies or not\n"
     "  --pretty       show requests on standard output as readable blocks (the record file\n"
     "                 keeps JSON lines)\n"
     "Prints {\"listening\":PORT}, then one JSON line per request. Test controls: POST\n"
@@ -181,12 +187,69 @@ private:
     bool stopping_ = false;
 };
 
+// What a test needs to know beyond the requests that were answered: the TLS handshakes completed
+// so far (how many connections its requests needed) and the request heads that carried an
+// Authorization header, whether or not their body followed (whether a signature left a client
+// that should have held it back). Rewritten after each change.
+class Counters {
+public:
+    static void attach(httplib::SSLServer& server, const std::string& file) {
+        file_ = file;
+        index_ = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+        write();
+        SSL_CTX_set_info_callback(server.ssl_context(), onInfo);
+        // Runs once a head is read, before the body is.
+        server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+            if (request.has_header("Authorization")) {
+                ++signedHeads_;
+                write();
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
+
+private:
+    static void onInfo(const SSL* ssl, int where, int) {
+        // TLS 1.3 reports the end of a handshake again after post-handshake messages; count
+        // each connection once.
+        if ((where & SSL_CB_HANDSHAKE_DONE) == 0 || SSL_get_ex_data(ssl, index_) != nullptr) return;
+        SSL_set_ex_data(const_cast<SSL*>(ssl), index_, &file_);
+        ++handshakes_;
+        write();
+    }
+
+    static void write() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Replaced whole, so that a reader never sees a half-written number.
+        const std::string partial = file_ + ".partial";
+        if (writeFile(partial, "{\"tls_handshakes\":" + std::to_string(handshakes_.load()) +
+                                   ",\"signed_heads\":" + std::to_string(signedHeads_.load()) +
+                                   "}\n")) {
+            std::rename(partial.c_str(), file_.c_str());
+        }
+    }
+
+    static std::string file_;
+    static int index_;
+    static std::atomic<long> handshakes_;
+    static std::atomic<long> signedHeads_;
+    static std::mutex mutex_;
+};
+std::string Counters::file_;
+int Counters::index_ = -1;
+std::atomic<long> Counters::handshakes_{0};
+std::atomic<long> Counters::signedHeads_{0};
+std::mutex Counters::mutex_;
+
 std::unique_ptr<httplib::SSLServer> makeServer(const Options& options) {
     if (!options.certFile.empty()) {
         return std::make_unique<httplib::SSLServer>(options.certFile.c_str(),
                                                     options.keyFile.c_str());
     }
-    auto identity = std::make_shared<ServerIdentity>(makeThrowawayIdentity(options.intermediate));
+    auto identity = std::make_shared<ServerIdentity>(makeThrowawayIdentity(
+        options.intermediateNotCa ? Intermediate::NotAuthority
+        : options.intermediate    ? Intermediate::Authority
+                                  : Intermediate::None));
     if (!options.caOut.empty() && !writeFile(options.caOut, toPem(identity->authority.get()))) {
         throw std::runtime_error("cannot write " + options.caOut);
     }
@@ -214,12 +277,16 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             options.intermediate = true;
             continue;
         }
+        if (name == "--intermediate-not-ca") {
+            options.intermediateNotCa = true;
+            continue;
+        }
         if (name == "--pretty") {
             options.pretty = true;
             continue;
         }
         static const std::set<std::string> kTakingValues = {
-            "--port", "--status", "--dev-key", "--ca-out", "--cert", "--key", "--record"};
+            "--port", "--status", "--dev-key", "--ca-out", "--cert", "--key", "--record", "--counters"};
         if (kTakingValues.count(name) == 0) {
             error = "unknown option " + name;
             return false;
@@ -250,6 +317,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             options.certFile = value;
         } else if (name == "--key") {
             options.keyFile = value;
+        } else if (name == "--counters") {
+            options.countersFile = value;
         } else {
             options.recordFile = value;
         }
@@ -258,7 +327,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = "--dev-key is required";
     } else if (options.certFile.empty() != options.keyFile.empty()) {
         error = "--cert and --key go together";
-    } else if (!options.certFile.empty() && (!options.caOut.empty() || options.intermediate)) {
+    } else if (!options.certFile.empty() && (!options.caOut.empty() || options.intermediate ||
+                                           options.intermediateNotCa)) {
         error =
             "--ca-out and --intermediate concern the throwaway authority, which --cert replaces";
     }
@@ -288,8 +358,12 @@ int runCollector(const Options& options) {
         std::fprintf(stderr, "orba-collector: the TLS set-up failed (certificate or key)\n");
         return 1;
     }
+    if (!options.countersFile.empty()) Counters::attach(*server, options.countersFile);
     // Without it every new TLS connection on loopback waits for a delayed acknowledgement.
     server->set_tcp_nodelay(true);
+    // cpp-httplib closes a connection after 5 requests by default; a web server keeps one for
+    // hundreds, and clients that keep their connection must be seen doing so.
+    server->set_keep_alive_max_count(1000);
 
     Collector collector(options, record);
     collector.route(*server);

@@ -15,6 +15,8 @@ struct Options {
     int status = 202;
     std::string recordFile;
     bool intermediate = false;  // serve through an intermediate authority
+    bool intermediateNotCa = false;  // ... through an intermediate that is no authority
+    std::string countersFile;
     bool pretty = false;        // requests on standard output as readable blocks, not JSON
 };
 

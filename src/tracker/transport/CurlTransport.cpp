@@ -1,6 +1,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <mutex>
 
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
@@ -8,11 +9,6 @@
 namespace ORBA {
 
 namespace {
-
-struct EasyHandleDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyHandleDeleter>;
 
 struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -30,18 +26,65 @@ bool append(HeaderList& list, const std::string& line) {
     return true;
 }
 
-// The global set-up is not thread-safe in older libcurl; a function-local static runs it once.
-bool curlReady() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
-}
+// One easy handle for the whole process. Between requests it keeps the open connection and its
+// TLS session, the resolved address and the authorities read from the CA file (libcurl caches
+// them), so that a request to the same server costs one round trip rather than a handshake.
+// A connection is only reused for a request with the same TLS settings.
+class KeptHandle {
+public:
+    static KeptHandle& instance() {
+        // The global set-up is not thread-safe in older libcurl; a function-local static runs
+        // it once.
+        static KeptHandle kept;
+        return kept;
+    }
+
+    std::mutex& mutex() { return mutex_; }
+    // Null when libcurl could not start.
+    CURL* easy() const { return easy_; }
+
+private:
+    KeptHandle() {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) easy_ = curl_easy_init();
+    }
+    // Runs at exit or when the library is unloaded, and only closes sockets and frees memory,
+    // so it cannot hang. It runs before OpenSSL's own exit handler: that one is registered
+    // inside curl_global_init above, before this object is complete.
+    ~KeptHandle() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (easy_ != nullptr) curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+    KeptHandle(const KeptHandle&) = delete;
+    KeptHandle& operator=(const KeptHandle&) = delete;
+
+    std::mutex mutex_;
+    CURL* easy_ = nullptr;
+};
+
+// Puts the kept handle back to libcurl's defaults when a request ends however it ends, so that
+// no option (nor a pointer into the request) carries over to the next one; connections, TLS
+// sessions and the address cache stay.
+class OptionsReset {
+public:
+    explicit OptionsReset(CURL* easy) : easy_(easy) {}
+    ~OptionsReset() { curl_easy_reset(easy_); }
+    OptionsReset(const OptionsReset&) = delete;
+    OptionsReset& operator=(const OptionsReset&) = delete;
+
+private:
+    CURL* easy_;
+};
 
 }  // namespace
 
 int postHttpRequest(const HttpRequest& request) {
-    if (!Transport::isSendable(request) || !curlReady()) return 0;
-    EasyHandle easy(curl_easy_init());
-    if (!easy) return 0;
+    if (!Transport::isSendable(request)) return 0;
+    KeptHandle& kept = KeptHandle::instance();
+    std::lock_guard<std::mutex> lock(kept.mutex());
+    CURL* h = kept.easy();
+    if (h == nullptr) return 0;
+    OptionsReset reset(h);
 
     HeaderList headers;
     // "Expect:" and "Accept:" remove headers libcurl would add on its own, so that both back
@@ -53,7 +96,6 @@ int postHttpRequest(const HttpRequest& request) {
         return 0;
     }
 
-    CURL* h = easy.get();
     bool configured =
         curl_easy_setopt(h, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
