@@ -28,7 +28,7 @@ run_linux "$build/linux-asan" -DCMAKE_BUILD_TYPE=Debug -DORBA_SANITIZE=ON
 step "Fuzz targets, 60 s each, under AddressSanitizer and UBSan"
 fuzz="$build/fuzz"
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DORBA_BUILD_FUZZERS=ON -DORBA_BUILD_TESTS=OFF -DORBA_BUILD_BENCHMARKS=OFF > "$fuzz.configure.log" 2>&1 \
+  -DORBA_BUILD_FUZZERS=ON > "$fuzz.configure.log" 2>&1 \
   || { cat "$fuzz.configure.log"; exit 1; }
 cmake --build "$fuzz" --target orba_fuzzers
 # The targets run side by side. New inputs go to a scratch folder listed before the committed
@@ -40,7 +40,7 @@ for target in command string_util identity_file; do
   # own and the sanitizers' reports.
   quiet=""
   [ "$target" = command ] && quiet=-close_fd_mask=2
-  "$fuzz/bin/fuzz_$target" -max_total_time=60 -timeout=30 -print_final_stats=1 $quiet \
+  "$fuzz/bin/fuzz_$target" -max_total_time=60 -max_len=65536 -timeout=30 -print_final_stats=1 $quiet \
     -artifact_prefix="$fuzz/run-$target/" "$fuzz/run-$target/corpus" "$root/fuzz/corpus/$target" \
     > "$fuzz/run-$target/log" 2>&1 &
   pids="$pids $target:$!"
