@@ -5,6 +5,7 @@ set -eu
 packages="cmake ninja-build g++ make pkg-config git ca-certificates openssl
 nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev googletest
 libbenchmark-dev libcpp-httplib-dev
+clang-14 libclang-rt-14-dev
 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 wine wine64 xvfb xauth"
 

@@ -1,0 +1,44 @@
+// Reads arbitrary bytes as an identity file, as a damaged or hand-edited file would be read, and
+// checks that writing it out and reading it back changes nothing, and that a value set is the
+// value found, before and after a write. A broken property aborts the run.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include "platform/IdentityFile.h"
+
+namespace {
+
+using ORBA::Platform::IdentityFile;
+
+void check(bool holds, const char* property) {
+    if (holds) return;
+    std::fprintf(stderr, "property broken: %s\n", property);
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider provider(data, size);
+    const std::string name = provider.ConsumeRandomLengthString(64);
+    const std::string value = provider.ConsumeRandomLengthString(64);
+    const std::string text = provider.ConsumeRemainingBytesAsString();
+
+    IdentityFile file = IdentityFile::parse(text);
+    const std::string written = file.serialise();
+    const IdentityFile reread = IdentityFile::parse(written);
+    check(reread.serialise() == written, "a written file reads back as it was");
+    check(reread.find(name) == file.find(name), "a written file finds the same values");
+
+    if (ORBA::Platform::isStorableName(name) && ORBA::Platform::isStorableValue(value)) {
+        file.set(name, value);
+        check(file.find(name) == value, "a value set is found");
+        check(IdentityFile::parse(file.serialise()).find(name) == value, "a value set is written");
+    }
+    return 0;
+}
