@@ -6,6 +6,10 @@
 
 #include "orba/Export.h"
 
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/Logger_inline.h"
+#else
+
 namespace ORBA {
 namespace Core {
 namespace Logger {
@@ -30,3 +34,5 @@ private:
 }  // namespace Logger
 }  // namespace Core
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI
