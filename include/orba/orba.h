@@ -138,7 +138,7 @@ ORBA_API const struct OrbaPluginInterface* createOrbaPluginInterface(void);
  *
  * Nothing is returned and failures, bad JSON and a NULL command included, are logged. Commands
  * must be delivered one at a time. The same function as the record's `triggerEventCallback`.
- * It does not set the last error: the tracker's failures are reported through its log.
+ * The tracker reports its failures through its log, never through the last error.
  */
 ORBA_API void orba_trigger_orba_third_party_tracker_event_callback_func(const char* command);
 
