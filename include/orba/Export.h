@@ -10,3 +10,12 @@
 #else
 #  define ORBA_API __attribute__((visibility("default")))
 #endif
+
+// A host built with another compiler or standard library than the library's cannot share its
+// std::string: it compiles the C++ API itself, over the C interface (orba/orba.h).
+#if defined(_MSC_VER) && !defined(ORBA_USE_C_ABI)
+#  define ORBA_USE_C_ABI
+#endif
+#if defined(ORBA_USE_C_ABI) && defined(ORBA_BUILDING_LIBRARY)
+#  error "ORBA_USE_C_ABI is for hosts; the library itself defines the C++ functions"
+#endif

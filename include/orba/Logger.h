@@ -7,6 +7,10 @@
 
 #include "orba/Export.h"
 
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/Logger_inline.h"
+#else
+
 namespace ORBA {
 namespace Core {
 namespace Logger {
@@ -32,3 +36,5 @@ private:
 }  // namespace Logger
 }  // namespace Core
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI

@@ -7,6 +7,10 @@
 
 #include "orba/Export.h"
 
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/Misc_inline.h"
+#else
+
 namespace ORBA {
 namespace Platform {
 namespace Misc {
@@ -45,6 +49,8 @@ ORBA_API std::string getMnc();
 }  // namespace Misc
 }  // namespace Platform
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI
 
 // The rest of the platform surface, one header per concern.
 #include "orba/misc/DeviceIdentity.h"

@@ -15,6 +15,16 @@ namespace Core {
 // 0 compares bytes exactly; any other value compares with ASCII letters folded.
 enum StringSensitive : int { CaseSensitive = 0, CaseInSensitive = 1 };
 
+}  // namespace Core
+}  // namespace ORBA
+
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/StringUtil_inline.h"
+#else
+
+namespace ORBA {
+namespace Core {
+
 class ORBA_API StringUtil {
 public:
     // 0 converts to upper case; any other value converts to lower case.
@@ -105,3 +115,5 @@ public:
 
 }  // namespace Core
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI

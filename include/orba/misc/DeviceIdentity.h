@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "orba/Export.h"
+#include "orba/misc/HresultError.h"
+
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/DeviceIdentity_inline.h"
+#else
 
 namespace ORBA {
 namespace Platform {
@@ -35,7 +38,7 @@ ORBA_API std::string getDeviceName();
 ORBA_API std::string getUserName();
 
 // Returns the language tag of the user's first preferred language in its normalised form
-// ("en-US"). On Windows a failure of the Windows Runtime throws an hresult_error (below); on Linux
+// ("en-US"). On Windows a failure of the Windows Runtime throws an hresult_error (orba/misc/HresultError.h); on Linux
 // the tag comes from LC_ALL, LC_MESSAGES or LANG, and the C locale gives "en-US".
 ORBA_API std::string getLanguage();
 
@@ -51,46 +54,9 @@ ORBA_API std::string getAdvertisingId();
 // Returns true exactly when getAdvertisingId would return the empty text. Throws as it does.
 ORBA_API bool getIsLimitAdTracking();
 
-// A failed Windows Runtime activation or method call: the HRESULT code and the message of the
-// platform's error information, in UTF-8. The classes below name the codes that have their own.
-// They are defined here in full so that a host catches them by type.
-class hresult_error : public std::exception {
-public:
-    hresult_error(std::int32_t code, std::string message)
-        : code_(code), message_(std::move(message)) {}
-
-    std::int32_t code() const noexcept { return code_; }
-    const std::string& message() const noexcept { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    std::int32_t code_;
-    std::string message_;
-};
-
-#define ORBA_HRESULT_SUBCLASS(name)                                                    \
-    class name : public hresult_error {                                                \
-    public:                                                                            \
-        name(std::int32_t code, std::string message)                                   \
-            : hresult_error(code, std::move(message)) {}                               \
-    }
-
-ORBA_HRESULT_SUBCLASS(hresult_access_denied);                // E_ACCESSDENIED 0x80070005
-ORBA_HRESULT_SUBCLASS(hresult_wrong_thread);                 // RPC_E_WRONG_THREAD 0x8001010E
-ORBA_HRESULT_SUBCLASS(hresult_not_implemented);              // E_NOTIMPL 0x80004001
-ORBA_HRESULT_SUBCLASS(hresult_invalid_argument);             // E_INVALIDARG 0x80070057
-ORBA_HRESULT_SUBCLASS(hresult_out_of_bounds);                // E_BOUNDS 0x8000000B
-ORBA_HRESULT_SUBCLASS(hresult_no_interface);                 // E_NOINTERFACE 0x80004002
-ORBA_HRESULT_SUBCLASS(hresult_class_not_available);          // CLASS_E_CLASSNOTAVAILABLE 0x80040111
-ORBA_HRESULT_SUBCLASS(hresult_class_not_registered);         // REGDB_E_CLASSNOTREG 0x80040154
-ORBA_HRESULT_SUBCLASS(hresult_changed_state);                // E_CHANGED_STATE 0x8000000C
-ORBA_HRESULT_SUBCLASS(hresult_illegal_method_call);          // E_ILLEGAL_METHOD_CALL 0x8000000E
-ORBA_HRESULT_SUBCLASS(hresult_illegal_state_change);         // E_ILLEGAL_STATE_CHANGE 0x8000000D
-ORBA_HRESULT_SUBCLASS(hresult_illegal_delegate_assignment);  // E_ILLEGAL_DELEGATE_ASSIGNMENT 0x80000018
-ORBA_HRESULT_SUBCLASS(hresult_canceled);                     // HRESULT of ERROR_CANCELLED 0x800704C7
-
-#undef ORBA_HRESULT_SUBCLASS
 
 }  // namespace Misc
 }  // namespace Platform
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI

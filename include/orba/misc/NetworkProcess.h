@@ -6,6 +6,10 @@
 
 #include "orba/Export.h"
 
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/NetworkProcess_inline.h"
+#else
+
 namespace ORBA {
 namespace Platform {
 namespace Misc {
@@ -30,3 +34,5 @@ ORBA_API std::string getAppVersion();
 }  // namespace Misc
 }  // namespace Platform
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI

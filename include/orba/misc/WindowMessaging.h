@@ -7,6 +7,10 @@
 
 #include "orba/Export.h"
 
+#if defined(ORBA_USE_C_ABI)
+#include "orba/detail/WindowMessaging_inline.h"
+#else
+
 namespace ORBA {
 namespace Platform {
 namespace Misc {
@@ -51,3 +55,5 @@ ORBA_API void ipcSend(const std::string& processId, const std::string& message);
 }  // namespace Misc
 }  // namespace Platform
 }  // namespace ORBA
+
+#endif  // ORBA_USE_C_ABI
