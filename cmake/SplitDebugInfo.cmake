@@ -18,3 +18,6 @@ foreach(_orba_step
     message(FATAL_ERROR "'${_orba_step}' failed: ${_orba_result}")
   endif()
 endforeach()
+# The rewritten library keeps the permissions the install gave it.
+file(CHMOD "${ORBA_LIBRARY}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

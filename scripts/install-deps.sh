@@ -6,7 +6,8 @@ packages="cmake ninja-build g++ make pkg-config git ca-certificates openssl
 nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev googletest
 libbenchmark-dev libcpp-httplib-dev
 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-wine wine64 xvfb xauth"
+wine wine64 xvfb xauth
+clang lld llvm libc++-14-dev libc++abi-14-dev python3"
 
 missing=""
 for package in $packages; do
