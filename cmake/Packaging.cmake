@@ -72,7 +72,13 @@ endif()
 install(FILES tools/orba-host/sample-session.txt DESTINATION ${ORBA_INSTALL_DOC_DIR}/examples)
 install(FILES README.md DESTINATION ${ORBA_INSTALL_DOC_DIR})
 install(DIRECTORY docs/ DESTINATION ${ORBA_INSTALL_DOC_DIR} FILES_MATCHING PATTERN "*.md")
-install(DIRECTORY LICENSES/ DESTINATION ${ORBA_INSTALL_DOC_DIR}/LICENSES)
+if(WIN32)
+  install(DIRECTORY LICENSES/ DESTINATION ${ORBA_INSTALL_DOC_DIR}/LICENSES)
+else()
+  # The Linux library links the GCC and system runtimes dynamically and ships none of them.
+  install(DIRECTORY LICENSES/ DESTINATION ${ORBA_INSTALL_DOC_DIR}/LICENSES
+          PATTERN gcc-runtime-library-exception.txt EXCLUDE PATTERN mingw-w64-runtime.txt EXCLUDE)
+endif()
 
 set(CPACK_PACKAGE_NAME OrbaTracker)
 set(CPACK_PACKAGE_VENDOR ORBA)
