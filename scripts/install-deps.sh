@@ -7,7 +7,8 @@ nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev goo
 libbenchmark-dev libcpp-httplib-dev
 clang-14 libclang-rt-14-dev
 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-wine wine64 xvfb xauth"
+wine wine64 xvfb xauth
+clang lld llvm libc++-14-dev libc++abi-14-dev python3"
 
 missing=""
 for package in $packages; do

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "DebugOutputReader.h"
@@ -34,11 +35,13 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::string libraryPath = OrbaTools::executableFolder() + OrbaTools::trackerLibraryFileName();
+    bool libraryGiven = false;
     std::string commandFile;
     bool log = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
             libraryPath = argv[++i];
+            libraryGiven = true;
         } else if (std::strcmp(argv[i], "--log") == 0) {
             log = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -50,7 +53,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    OrbaTools::SharedLibrary library(libraryPath);
+    std::unique_ptr<OrbaTools::SharedLibrary> loaded =
+        std::make_unique<OrbaTools::SharedLibrary>(libraryPath);
+    if (!loaded->loaded() && !libraryGiven) {
+        // An installed tree keeps the Linux library in lib/ beside bin/.
+        const std::string installed =
+            OrbaTools::executableFolder() + "../lib/" + OrbaTools::trackerLibraryFileName();
+        auto second = std::make_unique<OrbaTools::SharedLibrary>(installed);
+        if (second->loaded()) {
+            loaded = std::move(second);
+            libraryPath = installed;
+        }
+    }
+    OrbaTools::SharedLibrary& library = *loaded;
     if (!library.loaded()) {
         std::fprintf(stderr, "orba-host: cannot load %s: %s\n", libraryPath.c_str(),
                      library.error().c_str());
