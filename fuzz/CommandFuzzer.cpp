@@ -5,7 +5,10 @@
 // touches the disk or the network.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "orba/Logger.h"
@@ -38,6 +41,14 @@ void installFakeServices() {
         world().store[name] = value;
         return true;
     };
+    services.updateValue = [](const std::string& name, std::size_t maxBytes,
+                              const std::function<std::optional<std::string>(const std::string&)>&
+                                  update) {
+        std::string& stored = world().store[name];
+        const std::string current = stored.size() + 1 > maxBytes ? std::string() : stored;
+        if (std::optional<std::string> next = update(current)) stored = *next;
+        return stored;
+    };
     services.makeUuid = [] { return "uuid-" + std::to_string(++world().uuidsMade); };
     services.osVersion = [] { return std::string("10.0.19045.3803"); };
     // Accepted and refused answers alternate, so that both outcomes follow a send.
@@ -46,6 +57,7 @@ void installFakeServices() {
 
 void resetTracker() {
     world() = FakeWorld();
+    ORBA::trackerServices().knownValues = std::make_shared<ORBA::KnownValues>();
     ORBA::PluginState& state = ORBA::pluginState();
     state.trackerEnabled = false;
     state.activeModule.reset();

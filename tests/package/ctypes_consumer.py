@@ -19,14 +19,23 @@ def main(path):
     if not first or ctypes.addressof(first.contents) != ctypes.addressof(second.contents):
         print("ctypes consumer: no stable interface record", file=sys.stderr)
         return 1
-    # A C++ function without standard-library types in its signature; the caller checks that
-    # the parser's complaint below reaches standard error.
-    library._ZN4ORBA4Core6Logger10LogSetting17setUseOrbaCoreLogEb(ctypes.c_bool(True))
+    # The caller checks that the parser's complaint below reaches standard error.
+    library.orba_set_use_orba_core_log(ctypes.c_int(1))
     send = first.contents.triggerEventCallback
     send(b'{"event":"SetEnable","body":{"enable":false}}')
     send(b'{"event":')
 
-    # C interface: its functions are called here once the library exports them.
+    encode = library.orba_base64_encode
+    encode.restype = ctypes.c_void_p
+    encode.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
+    release = library.orba_free
+    release.argtypes = [ctypes.c_void_p]
+    encoded = encode(b"game\0data", 9)
+    text = ctypes.string_at(encoded)
+    release(encoded)
+    if text != b"Z2FtZQBkYXRh":
+        print("ctypes consumer: base64 gave %r" % text, file=sys.stderr)
+        return 1
 
     print("ctypes consumer: commands delivered")
     return 0

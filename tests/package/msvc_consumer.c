@@ -14,6 +14,9 @@ struct OrbaPluginInterface {
     void (*triggerEventCallback)(const char* command);
 };
 __declspec(dllimport) const struct OrbaPluginInterface* createOrbaPluginInterface(void);
+__declspec(dllimport) char* orba_get_os_version(void);
+__declspec(dllimport) char* orba_base64_encode(const void* data, size_t size);
+__declspec(dllimport) void orba_free(void* pointer);
 
 static void say(const char* text) {
     DWORD length = 0;
@@ -32,8 +35,27 @@ static int run(void) {
     plugin->triggerEventCallback("{\"event\":");
     plugin->triggerEventCallback("{\"event\":\"SendEvent\",\"body\":{\"eventName\":\"level_up\"}}");
 
-    /* C interface: orba_get_os_version, orba_base64_encode and orba_free go here once the
-     * library exports them. */
+    {
+        static const char expected[] = "Z2FtZQBkYXRh";
+        char* encoded = orba_base64_encode("game\0data", 9);
+        char* version = orba_get_os_version();
+        size_t i = 0;
+        if (encoded == NULL || version == NULL || version[0] == '\0') {
+            say("msvc consumer: the C interface gave no answer\n");
+            return 1;
+        }
+        for (i = 0; i < sizeof expected; ++i) {
+            if (encoded[i] != expected[i]) {
+                say("msvc consumer: base64 gave the wrong text\n");
+                return 1;
+            }
+        }
+        say("msvc consumer: OS version ");
+        say(version);
+        say("\n");
+        orba_free(encoded);
+        orba_free(version);
+    }
 
     say("msvc consumer: commands delivered\n");
     return 0;
