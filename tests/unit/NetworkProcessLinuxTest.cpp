@@ -23,7 +23,7 @@ using namespace ORBA::Platform;
 
 namespace {
 
-const std::string kFixtures = ORBA_UTILITIES_FIXTURES_DIR;
+const std::string kFixtures = ORBA_FIXTURE_DIR;
 
 std::string ownExecutableName() {
     char target[4096];

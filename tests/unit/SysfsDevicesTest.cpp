@@ -12,9 +12,9 @@ namespace ORBA {
 namespace Platform {
 namespace {
 
-const std::string kLaptop = ORBA_DEVICE_FIXTURE_DIR "/device-laptop";
-const std::string kVm = ORBA_DEVICE_FIXTURE_DIR "/device-vm";
-const std::string kBroken = ORBA_DEVICE_FIXTURE_DIR "/device-broken";
+const std::string kLaptop = ORBA_FIXTURE_DIR "/device-laptop";
+const std::string kVm = ORBA_FIXTURE_DIR "/device-vm";
+const std::string kBroken = ORBA_FIXTURE_DIR "/device-broken";
 
 using Names = std::vector<std::string>;
 
