@@ -10,16 +10,11 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "platform/IdentityFile.h"
+#include "Property.h"
 
 namespace {
 
 using ORBA::Platform::IdentityFile;
-
-void check(bool holds, const char* property) {
-    if (holds) return;
-    std::fprintf(stderr, "property broken: %s\n", property);
-    std::abort();
-}
 
 }  // namespace
 

@@ -11,16 +11,11 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "orba/StringUtil.h"
+#include "Property.h"
 
 namespace {
 
 using ORBA::Core::StringUtil;
-
-void check(bool holds, const char* property) {
-    if (holds) return;
-    std::fprintf(stderr, "property broken: %s\n", property);
-    std::abort();
-}
 
 bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
