@@ -2,7 +2,9 @@
 // identity in the real store (the registry under Wine, a state file under a temporary folder on
 // Linux).
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,10 @@ protected:
             setenv("XDG_STATE_HOME", previousState_.c_str(), 1);
         } else {
             unsetenv("XDG_STATE_HOME");
+        }
+        if (!stateFolder_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(stateFolder_, ignored);
         }
 #endif
         OrbaTest::CollectorTest::TearDown();
