@@ -6,6 +6,7 @@
 #include "orba/StringUtil.h"
 
 #include "core/Hex.h"
+#include "core/CLocale.h"
 
 namespace ORBA {
 namespace Core {
@@ -68,7 +69,7 @@ Output decodeBase64(const std::string& text) {
 long readHexPair(char first, char second) {
     const char pair[3] = {first, second, '\0'};
     const char* c = pair;
-    while (*c == ' ' || (*c >= '\t' && *c <= '\r')) ++c;
+    while (isCSpace(*c)) ++c;
     const bool negative = *c == '-';
     if (*c == '-' || *c == '+') ++c;
     long value = 0;

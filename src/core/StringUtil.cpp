@@ -1,4 +1,5 @@
 #include "orba/StringUtil.h"
+#include "core/CLocale.h"
 
 #include <cstdio>
 
@@ -11,7 +12,6 @@ namespace {
 // follow whatever locale the host has set (a Windows-1252 locale folds "\xC9" to "\xE9").
 char foldLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 char foldUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
@@ -101,9 +101,9 @@ std::vector<std::string> StringUtil::splitString(const std::string& text, char d
 
 void StringUtil::trimString(std::string& text) {
     std::string::size_type begin = 0;
-    while (begin < text.size() && isSpace(text[begin])) ++begin;
+    while (begin < text.size() && isCSpace(text[begin])) ++begin;
     std::string::size_type end = text.size();
-    while (end > begin && isSpace(text[end - 1])) --end;
+    while (end > begin && isCSpace(text[end - 1])) --end;
     text.erase(end);
     text.erase(0, begin);
 }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "orba/Logger.h"
+#include "core/CLocale.h"
 
 namespace ORBA {
 namespace Platform {
@@ -11,7 +12,6 @@ namespace {
 constexpr std::string_view kUntranslatedLanguage = "en-US";
 
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool allOf(std::string_view text, bool (*test)(char)) {
     for (const char c : text) {
@@ -63,7 +63,7 @@ std::optional<LocaleParts> splitLocale(const std::string_view name) {
     const bool territoryOk =
         (underscore == std::string_view::npos) ||
         (parts.territory.size() == 2 && allOf(parts.territory, isAsciiLetter)) ||
-        (parts.territory.size() == 3 && allOf(parts.territory, isAsciiDigit));
+        (parts.territory.size() == 3 && allOf(parts.territory, Core::isCDigit));
     if (!languageOk || !territoryOk) {
         Core::Logger::Log("Locale \"" + std::string(name) +
                           "\" is not a language_territory name; using the untranslated language");

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/CLocale.h"
+
 namespace ORBA {
 namespace Platform {
 
@@ -28,11 +30,7 @@ constexpr char kOutOfRangeDescription[] = "stol argument out of range";
 constexpr char kCallbackFailedText[] = "ipc callback threw: ";
 
 // A process id read from text.
-struct ProcessIdText {
-    enum class Outcome { Number, NoNumber, OutOfRange };
-    Outcome outcome = Outcome::NoNumber;
-    std::int32_t value = 0;
-};
+using ProcessIdText = Core::CInt32;
 
 // Reads a decimal 32-bit number as the standard stol does where long has 32 bits: leading white
 // space is skipped, one sign is allowed, reading stops at the first non-digit (and at a NUL).

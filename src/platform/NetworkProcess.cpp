@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "core/CLocale.h"
 #include "core/Hex.h"
 #include "core/Utf.h"
 #include "orba/StringUtil.h"
@@ -11,8 +12,6 @@
 namespace ORBA {
 namespace Platform {
 namespace {
-
-bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads the whole of `digits` as hex; -1 when it is empty, too long or holds another character.
 long readHex(std::string_view digits, std::size_t maxDigits) {
@@ -43,7 +42,7 @@ std::string_view nextField(std::string_view& line) {
 bool isSlotField(std::string_view field) {
     if (field.size() < 2 || field.back() != ':') return false;
     for (std::size_t i = 0; i + 1 < field.size(); ++i) {
-        if (!isDecimalDigit(field[i])) return false;
+        if (!Core::isCDigit(field[i])) return false;
     }
     return true;
 }

@@ -6,12 +6,11 @@
 #include <system_error>
 
 #include "orba/Misc.h"
+#include "core/CLocale.h"
 
 namespace ORBA {
 namespace Platform {
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -62,7 +61,7 @@ std::string osVersionFromKernelRelease(std::string_view release) {
     std::size_t count = 0;
     const char* pos = release.data();
     const char* const end = release.data() + release.size();
-    while (count < 4 && pos != end && isDigit(*pos)) {
+    while (count < 4 && pos != end && Core::isCDigit(*pos)) {
         std::uint32_t number = 0;
         const auto [next, error] = std::from_chars(pos, end, number);
         if (error != std::errc()) break;  // a component beyond 32 bits is not a version number

@@ -1,6 +1,5 @@
 #include "tracker/TrackerClient.h"
 
-#include <climits>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -9,6 +8,7 @@
 #include "orba/Logger.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/TrackerServices.h"
+#include "core/CLocale.h"
 
 #ifndef ORBA_EVENT_HOST
 #error "ORBA_EVENT_HOST must name the attribution service's event host"
@@ -20,9 +20,6 @@ namespace {
 const char kUuidName[] = "ZQ_uuid";
 const char kCounterName[] = "ZQ_counter";
 
-// The counter is read as strtol reads it in the C locale, whatever locale the host has set.
-bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 const char* kindWord(EventKind kind) {
     switch (kind) {
@@ -34,7 +31,7 @@ const char* kindWord(EventKind kind) {
 }
 
 bool isUnreserved(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '-' || c == '.' ||
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || Core::isCDigit(c) || c == '-' || c == '.' ||
            c == '_' || c == '~';
 }
 
@@ -66,19 +63,10 @@ const ClientFlavor kSteamFlavor = {"steam", "SteamLauncher/HTTP Client 1.0 (", 1
 Endpoint defaultEndpoint() { return Endpoint{std::string("https://") + ORBA_EVENT_HOST, std::string()}; }
 
 bool parseLaunchCounter(const std::string& text, std::int32_t& counter) {
-    std::size_t i = 0;
-    while (i < text.size() && isCSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= text.size() || !isDigit(text[i])) return false;
-    long long value = 0;
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) return false;
-    }
-    if (negative) value = -value;
-    if (value < INT_MIN || value > INT_MAX) return false;
-    counter = static_cast<std::int32_t>(value);
+    // Read as strtol reads it in the C locale, whatever locale the host has set.
+    const Core::CInt32 number = Core::readCInt32(text);
+    if (number.outcome != Core::CInt32::Outcome::Number) return false;
+    counter = number.value;
     return true;
 }
 
