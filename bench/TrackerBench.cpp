@@ -2,13 +2,21 @@
 // costs while it is switched off, and, when run through tests/scripts/with-collector.sh, what one
 // signed request to the local collector costs on loopback.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
 
 #include "orba/Logger.h"
+#include "orba/Plugin.h"
+#include "platform/IdentityFile.h"
 #include "plugin/JsonValue.h"
 #include "tracker/EventRecord.h"
 #include "tracker/HttpTransport.h"
+#include "tracker/TrackerServices.h"
 
 namespace {
 
@@ -75,6 +83,36 @@ void postToCollector(benchmark::State& state) {
     }
 }
 BENCHMARK(postToCollector)->Unit(benchmark::kMillisecond);
+
+// An InitTracker against the real identity store holding `range(0)` app ids of other games, with
+// an answer that is accepted at once: what the command costs the host's thread apart from the
+// network, and how that grows with the store.
+void initTrackerWithStoredAppIds(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("orba-bench-" + std::to_string(::getpid()));
+    fs::create_directories(folder / "orba");
+    ORBA::Platform::IdentityFile file;
+    for (int64_t i = 0; i < state.range(0); ++i) {
+        const std::string appId = "other-game-" + std::to_string(i);
+        file.set("ZQ_uuid_" + appId, "0f8fad5b-d9cb-469f-a165-70867728950e");
+        file.set("ZQ_counter_" + appId, "7");
+    }
+    std::ofstream(folder / "orba" / "tracker-identity") << file.serialise();
+    setenv("XDG_STATE_HOME", folder.c_str(), 1);
+
+    ORBA::TrackerServices& services = ORBA::trackerServices();
+    const ORBA::TrackerServices saved = services;
+    services.post = [](const ORBA::HttpRequest&) { return 202; };
+    services.knownValues = std::make_shared<ORBA::KnownValues>();
+    const std::string init =
+        R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":"bench-game","appVersion":"1.0"}}})";
+    for (auto _ : state) TriggerOrbaThirdPartyTrackerEventCallbackFunc(init.c_str());
+    services = saved;
+    unsetenv("XDG_STATE_HOME");
+    fs::remove_all(folder);
+}
+BENCHMARK(initTrackerWithStoredAppIds)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
