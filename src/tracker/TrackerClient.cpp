@@ -5,10 +5,11 @@
 #include <string>
 #include <utility>
 
+#include "core/CLocale.h"
+#include "core/Hex.h"
 #include "orba/Logger.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/TrackerServices.h"
-#include "core/CLocale.h"
 
 #ifndef ORBA_EVENT_HOST
 #error "ORBA_EVENT_HOST must name the attribution service's event host"
@@ -38,7 +39,6 @@ bool isUnreserved(char c) {
 // `text` as one URL path segment: only the unreserved characters stay as they are, so that an app
 // id can neither end the path ("#", "?") nor reach another one ("/", or a whole "." or "..").
 std::string pathSegment(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
     const bool dotSegment = text == "." || text == "..";
     std::string segment;
     segment.reserve(text.size());
@@ -47,9 +47,7 @@ std::string pathSegment(const std::string& text) {
             segment += c;
         } else {
             const unsigned char byte = static_cast<unsigned char>(c);
-            segment += '%';
-            segment += kHex[byte >> 4];
-            segment += kHex[byte & 0x0F];
+            segment.append(1, '%').append(Core::bytesToHex(&byte, 1, true));
         }
     }
     return segment;
