@@ -1,0 +1,56 @@
+// The durable outbox of background delivery: signed requests stored on disk until the service has
+// answered them. One outbox per app id; every process that reports for that app id shares it.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tracker/EventRecord.h"
+#include "tracker/HttpTransport.h"
+
+namespace ORBA {
+
+// The most requests one app id's outbox holds. When it is full, the oldest in-app request makes
+// room; launch requests are never dropped for room.
+constexpr std::size_t kMaxStoredRequests = 1000;
+
+// One stored request, exactly as it will be sent (again): same bytes, same signature.
+struct StoredRequest {
+    std::string id;  // orders requests first in, first out across processes; names its file
+    EventKind kind = EventKind::InApp;
+    HttpRequest request;
+};
+
+class Outbox {
+public:
+    // The outbox of `appId` in `folder` (created on first store). The platform's folder is
+    // Platform::outboxFolder().
+    Outbox(std::string folder, std::string appId);
+    ~Outbox();
+    Outbox(const Outbox&) = delete;
+    Outbox& operator=(const Outbox&) = delete;
+
+    // Writes `request` to disk before returning (no fsync: a process crash loses nothing stored, a
+    // power cut may lose the last second). Makes room first when full. False, with a log line,
+    // when it could not be stored.
+    bool store(EventKind kind, const HttpRequest& request);
+
+    // The stored requests, oldest first. A damaged or foreign file is set aside with a log line.
+    std::vector<StoredRequest> pending();
+
+    // Removes a request once the service has answered it (delivered, or refused for good).
+    void remove(const std::string& id);
+
+    // True while this process may send this outbox: only one process at a time sends an app id's
+    // requests, so that none is sent twice at once. Taken on first call, held until destruction.
+    bool claimSending();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace ORBA
