@@ -9,6 +9,9 @@
 #include "orba/Logger.h"
 #include "orba/StringUtil.h"
 #include "plugin/CommandKeys.h"
+#include "plugin/Dispatcher.h"
+#include "plugin/EventCommands.h"
+#include "plugin/ModuleCommands.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "plugin/CommandKeys.h"
+#include "plugin/EventCommands.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
 

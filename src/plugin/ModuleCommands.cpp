@@ -1,4 +1,5 @@
-// InitTracker's module selection and the account commands.
+#include "plugin/ModuleCommands.h"
+
 #include <utility>
 
 #include "plugin/CommandKeys.h"
@@ -40,7 +41,7 @@ void runInitTracker(JsonValue body) {
     state.activeModule = moduleFactory()(selectsSteam(body));
     previous.reset();
 
-    if (!state.activeModule || !state.activeModule->init(body)) return;
+    if (!state.activeModule || !state.activeModule->init(readTrackerConfig(body))) return;
     state.activeModule->startSession(false);
     applyCommonContext(sharedContext(), std::move(body));
     state.trackerEnabled = true;

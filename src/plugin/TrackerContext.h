@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "plugin/JsonValue.h"
+#include "tracker/TrackerConfig.h"
 
 namespace ORBA {
 
@@ -20,16 +21,6 @@ public:
     std::string orbaCountry;
 };
 
-// Credentials from InitTracker's "config" object (or its top level when there is none).
-struct TrackerConfig {
-    std::string devKey;
-    std::string appId;
-    std::string appVersion;
-    std::string steamAppId;
-    std::string endpoint;  // "https://host[:port]" replacing the built-in event host
-    std::string caFile;    // PEM authorities trusted instead of the system's
-};
-
 // The process-wide context, created on first call; safe against concurrent first use.
 std::shared_ptr<OndrixContext>& sharedContext();
 
@@ -39,7 +30,8 @@ void applyCommonContext(const std::shared_ptr<OndrixContext>& context, JsonValue
 // Sets the five context members of `object` as strings, overwriting members of the same name.
 void writeContextTo(const std::shared_ptr<OndrixContext>& context, nlohmann::json& object);
 
-// Reads the credentials; members of a kind other than String are ignored.
+// Reads the credentials from InitTracker's "config" object (or its top level when there is none);
+// members of a kind other than String are ignored.
 TrackerConfig readTrackerConfig(const JsonValue& body);
 
 }  // namespace ORBA

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "plugin/TrackerContext.h"
 #include "tracker/Reporting.h"
 
 namespace ORBA {
@@ -46,12 +45,9 @@ void NativeReporter::sendEvent(const std::string& eventName, nlohmann::json even
 
 OndrixNativeModuleImpl::OndrixNativeModuleImpl() : reporter_(std::make_unique<NativeReporter>()) {}
 
-bool OndrixNativeModuleImpl::init(const JsonValue& body) {
-    TrackerConfig config = readTrackerConfig(body);
+bool OndrixNativeModuleImpl::init(const TrackerConfig& config) {
     if (config.appId.empty()) return false;
-    Endpoint endpoint = endpointFrom(config);
-    reporter_->configure(std::move(config.devKey), std::move(config.appId),
-                         std::move(config.appVersion), std::move(endpoint));
+    reporter_->configure(config.devKey, config.appId, config.appVersion, endpointFrom(config));
     return true;
 }
 

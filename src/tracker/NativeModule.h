@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/IOndrixModule.h"
+#include "tracker/IOndrixModule.h"
 #include "tracker/TrackerClient.h"
 
 namespace ORBA {
@@ -48,7 +48,7 @@ class OndrixNativeModuleImpl : public IOndrixModule {
 public:
     OndrixNativeModuleImpl();
 
-    bool init(const JsonValue& body) override;
+    bool init(const TrackerConfig& config) override;
     // Reports the launch on every call; `accountChange` does not matter on plain PC.
     void startSession(bool accountChange) override;
     void holdSession() override;

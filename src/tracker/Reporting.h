@@ -1,7 +1,7 @@
 // The reporting steps both modules share.
 #pragma once
 
-#include "plugin/TrackerContext.h"
+#include "tracker/TrackerConfig.h"
 #include "tracker/TrackerClient.h"
 
 namespace ORBA {

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "plugin/TrackerContext.h"
 #include "tracker/Reporting.h"
 #include "tracker/SteamApi.h"
 
@@ -53,16 +52,13 @@ void SteamReporter::sendEvent(const std::string& eventName, nlohmann::json event
 
 OndrixSteamModuleImpl::OndrixSteamModuleImpl() : reporter_(std::make_unique<SteamReporter>()) {}
 
-bool OndrixSteamModuleImpl::init(const JsonValue& body) {
-    TrackerConfig config = readTrackerConfig(body);
+bool OndrixSteamModuleImpl::init(const TrackerConfig& config) {
     SteamApi& api = SteamApi::instance();
     // The running game's Steam app id wins; without the Steam API the configured one stands in.
     const bool steamApiStarted = api.init();
-    if (steamApiStarted) config.steamAppId = std::to_string(api.appId());
-    if (config.steamAppId.empty()) return false;
-    Endpoint endpoint = endpointFrom(config);
-    reporter_->configure(std::move(config.devKey), std::move(config.steamAppId), steamApiStarted,
-                         std::move(endpoint));
+    std::string steamAppId = steamApiStarted ? std::to_string(api.appId()) : config.steamAppId;
+    if (steamAppId.empty()) return false;
+    reporter_->configure(config.devKey, std::move(steamAppId), steamApiStarted, endpointFrom(config));
     return true;
 }
 

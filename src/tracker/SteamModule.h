@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/IOndrixModule.h"
+#include "tracker/IOndrixModule.h"
 #include "tracker/TrackerClient.h"
 
 namespace ORBA {
@@ -49,7 +49,7 @@ public:
 
     // The Steam application id comes from the Steam API when it starts, else from the
     // configured "steamAppId"; init fails when neither gives one.
-    bool init(const JsonValue& body) override;
+    bool init(const TrackerConfig& config) override;
     // An account change reports no launch.
     void startSession(bool accountChange) override;
     void holdSession() override;

@@ -8,9 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "plugin/IOndrixModule.h"
+#include "plugin/ModuleCommands.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
+#include "tracker/IOndrixModule.h"
 #include "orba/Logger.h"
 
 namespace OrbaTest {
@@ -25,7 +26,7 @@ struct SendEventCall {
 struct CallLog {
     std::vector<std::string> calls;
     std::vector<SendEventCall> events;
-    std::vector<ORBA::JsonValue> initBodies;
+    std::vector<ORBA::TrackerConfig> initConfigs;
     bool initResult = true;
     int modulesMade = 0;
 };
@@ -36,9 +37,9 @@ public:
         : log_(std::move(log)), name_((steam ? "steam#" : "native#") + std::to_string(++log_->modulesMade)) {}
     ~RecordingModule() override { log_->calls.push_back(name_ + " destroyed"); }
 
-    bool init(const ORBA::JsonValue& body) override {
+    bool init(const ORBA::TrackerConfig& config) override {
         log_->calls.push_back(name_ + " init");
-        log_->initBodies.push_back(body);
+        log_->initConfigs.push_back(config);
         return log_->initResult;
     }
     void startSession(bool accountChange) override {

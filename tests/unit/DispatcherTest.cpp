@@ -113,7 +113,7 @@ TEST_F(DispatcherTest, NullCommandIsIgnored) {
 class ThrowingModule : public ORBA::IOndrixModule {
 public:
     explicit ThrowingModule(bool standard) : standard_(standard) {}
-    bool init(const ORBA::JsonValue&) override { return true; }
+    bool init(const ORBA::TrackerConfig&) override { return true; }
     void startSession(bool) override {
         if (standard_) throw std::runtime_error("start failed");
         throw 42;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "orba/Plugin.h"
+#include "plugin/EventCommands.h"
 #include "support/RecordingModule.h"
 
 namespace {

@@ -35,11 +35,11 @@ TEST_F(ModuleCommandsTest, OnlyTheBooleanFalseSelectsThePlainPcModule) {
 TEST_F(ModuleCommandsTest, InitTrackerInstallsTheNewModuleBeforeDestroyingTheOld) {
     run(R"({"event":"InitTracker","body":{"isSteam":false}})");
     ORBA::IOndrixModule* first = ORBA::pluginState().activeModule.get();
-    run(R"({"event":"InitTracker","body":{"isSteam":false,"did":"x"}})");
+    run(R"({"event":"InitTracker","body":{"isSteam":false,"did":"x","config":{"appId":"second"}}})");
     EXPECT_NE(ORBA::pluginState().activeModule.get(), first);
     EXPECT_EQ(log.modulesMade, 2);
-    ASSERT_EQ(log.initBodies.size(), 2u);
-    EXPECT_EQ(log.initBodies[1].toJsonText(), R"({"did":"x","isSteam":false})");
+    ASSERT_EQ(log.initConfigs.size(), 2u);
+    EXPECT_EQ(log.initConfigs[1].appId, "second");
 }
 
 TEST_F(ModuleCommandsTest, SuccessfulInitStartsTheSessionThenSetsContextAndGate) {

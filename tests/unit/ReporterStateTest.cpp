@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "plugin/JsonValue.h"
+#include "plugin/TrackerContext.h"
 #include "support/FakeTrackerServices.h"
 #include "tracker/NativeModule.h"
 #include "tracker/SteamModule.h"
 
 using ORBA::parseCommandText;
+
+// The configuration InitTracker reads from `body`.
+ORBA::TrackerConfig config(const char* body) { return ORBA::readTrackerConfig(parseCommandText(body)); }
 
 namespace {
 
@@ -18,11 +22,11 @@ protected:
 
 TEST_F(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
     ORBA::OndrixNativeModuleImpl module;
-    EXPECT_FALSE(module.init(parseCommandText(R"({"config":{"devKey":"k","steamAppId":"480"}})")));
+    EXPECT_FALSE(module.init(config(R"({"config":{"devKey":"k","steamAppId":"480"}})")));
     EXPECT_EQ(module.reporter().devKey(), "");
     EXPECT_TRUE(module.reporter().sessionPending());
 
-    ASSERT_TRUE(module.init(parseCommandText(R"({"config":{"key":"k","appId":"a","appVersion":"1.0"}})")));
+    ASSERT_TRUE(module.init(config(R"({"config":{"key":"k","appId":"a","appVersion":"1.0"}})")));
     EXPECT_EQ(module.reporter().devKey(), "k");
     EXPECT_EQ(module.reporter().appId(), "a");
     EXPECT_EQ(module.reporter().appVersion(), "1.0");
@@ -33,7 +37,7 @@ TEST_F(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
 template <typename Module>
 void checkSessionContract(const char* initBody) {
     Module module;
-    ASSERT_TRUE(module.init(parseCommandText(initBody)));
+    ASSERT_TRUE(module.init(config(initBody)));
     module.setCustomerUserId("while-pending");
     EXPECT_EQ(module.reporter().customerUserId(), "while-pending");
     module.startSession(false);
@@ -49,7 +53,7 @@ void checkSessionContract(const char* initBody) {
     // A new init keeps the customer user id.
     module.holdSession();
     module.setCustomerUserId("kept");
-    ASSERT_TRUE(module.init(parseCommandText(initBody)));
+    ASSERT_TRUE(module.init(config(initBody)));
     EXPECT_EQ(module.reporter().customerUserId(), "kept");
 }
 
@@ -64,10 +68,10 @@ TEST_F(ReporterStateTest, BothModulesKeepTheSessionContract) {
 
 TEST_F(ReporterStateTest, SteamWithoutTheSteamApiUsesTheConfiguredId) {
     ORBA::OndrixSteamModuleImpl module;
-    EXPECT_FALSE(module.init(parseCommandText(R"({"config":{"appId":"a","devKey":"k"}})")));
+    EXPECT_FALSE(module.init(config(R"({"config":{"appId":"a","devKey":"k"}})")));
     EXPECT_EQ(module.reporter().devKey(), "");
 
-    ASSERT_TRUE(module.init(parseCommandText(R"({"config":{"steamAppId":"999","devKey":"k"}})")));
+    ASSERT_TRUE(module.init(config(R"({"config":{"steamAppId":"999","devKey":"k"}})")));
     EXPECT_EQ(module.reporter().appId(), "999");
     EXPECT_EQ(module.reporter().devKey(), "k");
     EXPECT_FALSE(module.reporter().steamIdEnabled());

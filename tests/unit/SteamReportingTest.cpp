@@ -7,6 +7,7 @@
 
 #include "orba/Plugin.h"
 #include "plugin/JsonValue.h"
+#include "plugin/TrackerContext.h"
 #include "support/FakeSteam.h"
 #include "support/FakeTrackerServices.h"
 #include "support/RecordingModule.h"
@@ -137,7 +138,7 @@ TEST_F(SteamReportingTest, LibraryOutsideTheProgramsFoldersIsNotLoaded) {
 TEST_F(SteamReportingTest, EventsBetweenInitAndSessionStartAreDropped) {
     steam.configure(0, 480, 1, kSteamId);
     ORBA::OndrixSteamModuleImpl module;
-    ASSERT_TRUE(module.init(ORBA::parseCommandText(R"({"key":"k"})")));
+    ASSERT_TRUE(module.init(ORBA::readTrackerConfig(ORBA::parseCommandText(R"({"key":"k"})"))));
     EXPECT_EQ(module.reporter().appId(), "480");
     EXPECT_TRUE(module.reporter().steamIdEnabled());
     module.sendEvent("e", nlohmann::json::object(), nlohmann::json::object());

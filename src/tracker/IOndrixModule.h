@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "plugin/JsonValue.h"
+#include "tracker/TrackerConfig.h"
 
 namespace ORBA {
 
@@ -16,8 +16,8 @@ class IOndrixModule {
 public:
     virtual ~IOndrixModule() = default;
 
-    // Configures the module from InitTracker's body; true when it is ready to report.
-    virtual bool init(const JsonValue& body) = 0;
+    // Takes the configuration InitTracker gave; true when the module is ready to report.
+    virtual bool init(const TrackerConfig& config) = 0;
     virtual void startSession(bool accountChange) = 0;
     virtual void holdSession() = 0;
     virtual void setCustomerUserId(const std::string& customerUserId) = 0;
