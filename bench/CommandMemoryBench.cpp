@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include "orba/Plugin.h"
+#include "plugin/ModuleCommands.h"
 #include "tracker/TrackerServices.h"
 
 namespace {
@@ -91,12 +92,14 @@ std::string sendEventCommand(const std::string& attributes) {
 }
 
 void installQuietServices() {
-    ORBA::TrackerServices& services = ORBA::trackerServices();
+    auto quiet = std::make_shared<ORBA::TrackerServices>(ORBA::platformTrackerServices());
+    ORBA::TrackerServices& services = *quiet;
     services.readValue = [](const std::string&, std::size_t) { return std::string("5"); };
     services.writeValue = [](const std::string&, const std::string&) { return true; };
     services.makeUuid = [] { return std::string("3f2b8c1e-6d7a-4e55-9a10-2b3c4d5e6f70"); };
     services.osVersion = [] { return std::string("10.0.19045.3803"); };
     services.post = [](const ORBA::HttpRequest&) { return 202; };
+    ORBA::setModuleFactory(ORBA::builtInModuleFactory(quiet));
     TriggerOrbaThirdPartyTrackerEventCallbackFunc(
         R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"dk","appId":"app"}}})");
 }

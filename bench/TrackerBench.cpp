@@ -14,6 +14,7 @@
 #include "orba/Plugin.h"
 #include "platform/IdentityFile.h"
 #include "plugin/JsonValue.h"
+#include "plugin/ModuleCommands.h"
 #include "tracker/EventRecord.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/TrackerServices.h"
@@ -101,14 +102,13 @@ void initTrackerWithStoredAppIds(benchmark::State& state) {
     std::ofstream(folder / "orba" / "tracker-identity") << file.serialise();
     setenv("XDG_STATE_HOME", folder.c_str(), 1);
 
-    ORBA::TrackerServices& services = ORBA::trackerServices();
-    const ORBA::TrackerServices saved = services;
-    services.post = [](const ORBA::HttpRequest&) { return 202; };
-    services.knownValues = std::make_shared<ORBA::KnownValues>();
+    auto services = std::make_shared<ORBA::TrackerServices>(ORBA::platformTrackerServices());
+    services->post = [](const ORBA::HttpRequest&) { return 202; };
+    ORBA::setModuleFactory(ORBA::builtInModuleFactory(services));
     const std::string init =
         R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":"bench-game","appVersion":"1.0"}}})";
     for (auto _ : state) TriggerOrbaThirdPartyTrackerEventCallbackFunc(init.c_str());
-    services = saved;
+    ORBA::setModuleFactory(nullptr);
     unsetenv("XDG_STATE_HOME");
     fs::remove_all(folder);
 }

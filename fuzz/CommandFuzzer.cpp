@@ -13,6 +13,7 @@
 
 #include "orba/Logger.h"
 #include "orba/Plugin.h"
+#include "plugin/ModuleCommands.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
 #include "tracker/TrackerServices.h"
@@ -30,8 +31,10 @@ FakeWorld& world() {
     return fakes;
 }
 
-void installFakeServices() {
-    ORBA::TrackerServices& services = ORBA::trackerServices();
+// Fresh for every input, with a cache of known values of their own.
+std::shared_ptr<const ORBA::TrackerServices> makeFakeServices() {
+    auto fakes = std::make_shared<ORBA::TrackerServices>();
+    ORBA::TrackerServices& services = *fakes;
     services.readValue = [](const std::string& name, std::size_t maxBytes) {
         const auto found = world().store.find(name);
         if (found == world().store.end() || found->second.size() + 1 > maxBytes) return std::string();
@@ -53,23 +56,19 @@ void installFakeServices() {
     services.osVersion = [] { return std::string("10.0.19045.3803"); };
     // Accepted and refused answers alternate, so that both outcomes follow a send.
     services.post = [](const ORBA::HttpRequest&) { return world().posts++ % 2 == 0 ? 202 : 500; };
+    return fakes;
 }
 
 void resetTracker() {
     world() = FakeWorld();
-    ORBA::trackerServices().knownValues = std::make_shared<ORBA::KnownValues>();
     ORBA::PluginState& state = ORBA::pluginState();
     state.trackerEnabled = false;
     state.activeModule.reset();
+    ORBA::setModuleFactory(ORBA::builtInModuleFactory(makeFakeServices()));
     *ORBA::sharedContext() = ORBA::OndrixContext();
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    installFakeServices();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     resetTracker();

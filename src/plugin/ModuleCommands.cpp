@@ -11,13 +11,15 @@
 namespace ORBA {
 namespace {
 
-std::unique_ptr<IOndrixModule> makeBuiltInModule(bool steam) {
-    if (steam) return std::make_unique<OndrixSteamModuleImpl>();
-    return std::make_unique<OndrixNativeModuleImpl>();
+ModuleFactory platformModuleFactory() {
+    // One set for the process, so that what it learnt of the store outlives each InitTracker.
+    static const std::shared_ptr<const TrackerServices> services =
+        std::make_shared<const TrackerServices>(platformTrackerServices());
+    return builtInModuleFactory(services);
 }
 
 ModuleFactory& moduleFactory() {
-    static ModuleFactory factory = makeBuiltInModule;
+    static ModuleFactory factory = platformModuleFactory();
     return factory;
 }
 
@@ -30,8 +32,15 @@ bool selectsSteam(const JsonValue& body) {
 
 }  // namespace
 
+ModuleFactory builtInModuleFactory(std::shared_ptr<const TrackerServices> services) {
+    return [services = std::move(services)](bool steam) -> std::unique_ptr<IOndrixModule> {
+        if (steam) return std::make_unique<OndrixSteamModuleImpl>(services);
+        return std::make_unique<OndrixNativeModuleImpl>(services);
+    };
+}
+
 void setModuleFactory(ModuleFactory factory) {
-    moduleFactory() = factory ? std::move(factory) : ModuleFactory(makeBuiltInModule);
+    moduleFactory() = factory ? std::move(factory) : platformModuleFactory();
 }
 
 void runInitTracker(JsonValue body) {

@@ -16,7 +16,7 @@ void NativeReporter::configure(std::string devKey, std::string appId, std::strin
 }
 
 TrackerClient NativeReporter::makeClient() const {
-    return TrackerClient(devKey_, appId_, kNativeFlavor, endpoint_);
+    return TrackerClient(*services_, devKey_, appId_, kNativeFlavor, endpoint_);
 }
 
 EventRecord NativeReporter::makeRecord(const TrackerClient& client) const {
@@ -43,7 +43,8 @@ void NativeReporter::sendEvent(const std::string& eventName, nlohmann::json even
                 std::move(customParameters));
 }
 
-OndrixNativeModuleImpl::OndrixNativeModuleImpl() : reporter_(std::make_unique<NativeReporter>()) {}
+OndrixNativeModuleImpl::OndrixNativeModuleImpl(std::shared_ptr<const TrackerServices> services)
+    : reporter_(std::make_unique<NativeReporter>(std::move(services))) {}
 
 bool OndrixNativeModuleImpl::init(const TrackerConfig& config) {
     if (config.appId.empty()) return false;

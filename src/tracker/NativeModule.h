@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tracker/IOndrixModule.h"
 #include "tracker/TrackerClient.h"
@@ -12,6 +13,9 @@ namespace ORBA {
 // Holds the credentials and the customer user id of a plain PC game, in memory only.
 class NativeReporter {
 public:
+    explicit NativeReporter(std::shared_ptr<const TrackerServices> services)
+        : services_(std::move(services)) {}
+
     // Stores the credentials and sets "session pending".
     void configure(std::string devKey, std::string appId, std::string appVersion,
                    Endpoint endpoint);
@@ -35,6 +39,7 @@ private:
     TrackerClient makeClient() const;
     EventRecord makeRecord(const TrackerClient& client) const;
 
+    std::shared_ptr<const TrackerServices> services_;
     std::string devKey_;
     std::string appId_;
     std::string appVersion_;
@@ -46,7 +51,7 @@ private:
 
 class OndrixNativeModuleImpl : public IOndrixModule {
 public:
-    OndrixNativeModuleImpl();
+    explicit OndrixNativeModuleImpl(std::shared_ptr<const TrackerServices> services);
 
     bool init(const TrackerConfig& config) override;
     // Reports the launch on every call; `accountChange` does not matter on plain PC.

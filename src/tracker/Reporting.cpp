@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "orba/Logger.h"
-#include "tracker/TrackerServices.h"
 
 namespace ORBA {
 namespace {
@@ -69,7 +68,7 @@ void recordOutcome(const TrackerClient& client, SendResult result, EventKind kin
 EventRecord makeBaseRecord(const TrackerClient& client, const std::string& appVersion,
                            const std::string& customerUserId) {
     EventRecord record;
-    record.deviceOsVersion = trackerServices().osVersion();
+    record.deviceOsVersion = client.services().osVersion();
     record.appVersion = appVersion;
     record.deviceModel = kDeviceModel;
     record.limitAdTracking = "false";

@@ -7,7 +7,10 @@
 
 namespace ORBA {
 
-SteamReporter::SteamReporter() { SteamApi::instance().runCallbacks(); }
+SteamReporter::SteamReporter(std::shared_ptr<const TrackerServices> services)
+    : services_(std::move(services)) {
+    SteamApi::instance().runCallbacks();
+}
 
 void SteamReporter::configure(std::string devKey, std::string appId, bool steamIdEnabled,
                               Endpoint endpoint) {
@@ -19,7 +22,7 @@ void SteamReporter::configure(std::string devKey, std::string appId, bool steamI
 }
 
 TrackerClient SteamReporter::makeClient() const {
-    return TrackerClient(devKey_, appId_, kSteamFlavor, endpoint_, steamIdEnabled_);
+    return TrackerClient(*services_, devKey_, appId_, kSteamFlavor, endpoint_, steamIdEnabled_);
 }
 
 EventRecord SteamReporter::makeRecord(const TrackerClient& client) const {
@@ -50,7 +53,8 @@ void SteamReporter::sendEvent(const std::string& eventName, nlohmann::json event
                 std::move(customParameters));
 }
 
-OndrixSteamModuleImpl::OndrixSteamModuleImpl() : reporter_(std::make_unique<SteamReporter>()) {}
+OndrixSteamModuleImpl::OndrixSteamModuleImpl(std::shared_ptr<const TrackerServices> services)
+    : reporter_(std::make_unique<SteamReporter>(std::move(services))) {}
 
 bool OndrixSteamModuleImpl::init(const TrackerConfig& config) {
     SteamApi& api = SteamApi::instance();

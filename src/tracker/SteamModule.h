@@ -12,7 +12,7 @@ namespace ORBA {
 class SteamReporter {
 public:
     // Gives the Steam library a chance to dispatch its callbacks, loading it on first use.
-    SteamReporter();
+    explicit SteamReporter(std::shared_ptr<const TrackerServices> services);
 
     // Stores the credentials and sets "session pending". `steamIdEnabled` says whether the
     // Steam API started, so that records may carry the build id and the player's Steam ID.
@@ -35,6 +35,7 @@ private:
     TrackerClient makeClient() const;
     EventRecord makeRecord(const TrackerClient& client) const;
 
+    std::shared_ptr<const TrackerServices> services_;
     std::string devKey_;
     std::string appId_;
     bool sessionPending_ = true;
@@ -45,7 +46,7 @@ private:
 
 class OndrixSteamModuleImpl : public IOndrixModule {
 public:
-    OndrixSteamModuleImpl();
+    explicit OndrixSteamModuleImpl(std::shared_ptr<const TrackerServices> services);
 
     // The Steam application id comes from the Steam API when it starts, else from the
     // configured "steamAppId"; init fails when neither gives one.

@@ -9,7 +9,6 @@
 #include "core/Hex.h"
 #include "orba/Logger.h"
 #include "tracker/HttpTransport.h"
-#include "tracker/TrackerServices.h"
 
 #ifndef ORBA_EVENT_HOST
 #error "ORBA_EVENT_HOST must name the attribution service's event host"
@@ -68,32 +67,34 @@ bool parseLaunchCounter(const std::string& text, std::int32_t& counter) {
     return true;
 }
 
-TrackerClient::TrackerClient(const std::string& devKey, std::string appId,
-                             const ClientFlavor& flavor, Endpoint endpoint, bool steamIdEnabled)
-    : devKey_(devKey),
+TrackerClient::TrackerClient(const TrackerServices& services, const std::string& devKey,
+                             std::string appId, const ClientFlavor& flavor, Endpoint endpoint,
+                             bool steamIdEnabled)
+    : services_(services),
+      devKey_(devKey),
       appId_(std::move(appId)),
       flavor_(flavor),
       endpoint_(std::move(endpoint)),
       steamIdEnabled_(steamIdEnabled) {}
 
 std::string TrackerClient::readValue(const std::string& baseName) const {
-    return trackerServices().readValue(baseName + "_" + appId_, flavor_.valueBytes);
+    return services_.readValue(baseName + "_" + appId_, flavor_.valueBytes);
 }
 
 void TrackerClient::writeValue(const std::string& baseName, const std::string& text) const {
-    trackerServices().writeValue(baseName + "_" + appId_, text);
+    services_.writeValue(baseName + "_" + appId_, text);
 }
 
 std::string TrackerClient::updateValue(
     const std::string& baseName,
     const std::function<std::optional<std::string>(const std::string& current)>& update) const {
-    return trackerServices().updateValue(baseName + "_" + appId_, flavor_.valueBytes, update);
+    return services_.updateValue(baseName + "_" + appId_, flavor_.valueBytes, update);
 }
 
-std::string TrackerClient::makeUuid() const { return trackerServices().makeUuid(); }
+std::string TrackerClient::makeUuid() const { return services_.makeUuid(); }
 
 std::string TrackerClient::getInstallId() const {
-    KnownValues& known = *trackerServices().knownValues;
+    KnownValues& known = *services_.knownValues;
     const std::string name = std::string(kUuidName) + "_" + appId_;
     if (std::optional<std::string> uuid = known.find(name)) return *uuid;
     std::string uuid = readValue(kUuidName);
@@ -175,7 +176,7 @@ SendResult TrackerClient::post(const std::string& url, std::string body) const {
     if (request.authorization.empty()) return 0;  // an unsigned request would only be refused
     request.userAgent = userAgent();
     request.caFile = endpoint_.caFile;
-    return trackerServices().post(request);
+    return services_.post(request);
 }
 
 std::string TrackerClient::urlFor(EventKind kind) const {

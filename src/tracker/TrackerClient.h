@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tracker/EventRecord.h"
+#include "tracker/TrackerServices.h"
 
 namespace ORBA {
 
@@ -33,9 +34,9 @@ Endpoint defaultEndpoint();
 
 class TrackerClient {
 public:
-    // `devKey` is borrowed: the reporter that owns it outlives the client.
-    TrackerClient(const std::string& devKey, std::string appId, const ClientFlavor& flavor,
-                  Endpoint endpoint, bool steamIdEnabled = false);
+    // `services` and `devKey` are borrowed: the reporter that owns them outlives the client.
+    TrackerClient(const TrackerServices& services, const std::string& devKey, std::string appId,
+                  const ClientFlavor& flavor, Endpoint endpoint, bool steamIdEnabled = false);
 
     // The identity value `baseName` + "_" + app id; empty when absent or unreadable.
     std::string readValue(const std::string& baseName) const;
@@ -70,10 +71,12 @@ public:
     std::string urlFor(EventKind kind) const;
     std::string userAgent() const;
     const std::string& appId() const { return appId_; }
+    const TrackerServices& services() const { return services_; }
 
 private:
     void logDamagedCounter(const std::string& text) const;
 
+    const TrackerServices& services_;
     const std::string& devKey_;
     std::string appId_;
     const ClientFlavor& flavor_;

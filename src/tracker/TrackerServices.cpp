@@ -16,9 +16,4 @@ TrackerServices platformTrackerServices() {
     return services;
 }
 
-TrackerServices& trackerServices() {
-    static TrackerServices services = platformTrackerServices();
-    return services;
-}
-
 }  // namespace ORBA

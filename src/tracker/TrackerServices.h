@@ -1,5 +1,6 @@
 // The outside world as the reporting modules see it: the identity store, UUIDs, the OS version
-// and the HTTPS post. Tests swap in fakes; everything else uses the platform's.
+// and the HTTPS post. Each module is handed its services when it is made: the platform's, or
+// fakes in tests.
 #pragma once
 
 #include <cstddef>
@@ -51,10 +52,7 @@ struct TrackerServices {
     std::shared_ptr<KnownValues> knownValues = std::make_shared<KnownValues>();
 };
 
-// The platform's implementations.
+// The platform's implementations, with a cache of known values of their own.
 TrackerServices platformTrackerServices();
-
-// The services in use; replaceable by tests.
-TrackerServices& trackerServices();
 
 }  // namespace ORBA

@@ -1,9 +1,10 @@
-// In-memory identity store, numbered UUIDs, a fixed OS version and a recording HTTPS post,
-// installed for the lifetime of the object.
+// In-memory identity store, numbered UUIDs, a fixed OS version and a recording HTTPS post, for
+// the modules a test makes with services(). The modules must go before this object does.
 #pragma once
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@ namespace OrbaTest {
 
 class FakeTrackerServices {
 public:
-    FakeTrackerServices() {
-        ORBA::TrackerServices& services = ORBA::trackerServices();
+    FakeTrackerServices() : services_(std::make_shared<ORBA::TrackerServices>()) {
+        ORBA::TrackerServices& services = *services_;
         services.readValue = [this](const std::string& name, std::size_t maxBytes) {
             ++reads;
             const auto found = store.find(name);
@@ -48,15 +49,19 @@ public:
             return status;
         };
     }
-    ~FakeTrackerServices() { ORBA::trackerServices() = ORBA::platformTrackerServices(); }
     FakeTrackerServices(const FakeTrackerServices&) = delete;
     FakeTrackerServices& operator=(const FakeTrackerServices&) = delete;
+
+    std::shared_ptr<const ORBA::TrackerServices> services() const { return services_; }
 
     std::map<std::string, std::string> store;
     std::vector<ORBA::HttpRequest> requests;
     std::deque<int> statuses;  // answers for the next posts; 202 once empty
     int uuidsMade = 0;
     int reads = 0;  // of the store, plain or for an update
+
+private:
+    std::shared_ptr<ORBA::TrackerServices> services_;
 };
 
 }  // namespace OrbaTest

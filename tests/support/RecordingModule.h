@@ -63,13 +63,19 @@ private:
 // Resets the process-wide plug-in state around each test and installs recording modules.
 class PluginStateGuard {
 public:
-    // With `recordModules` false, InitTracker makes the real modules.
+    // With `recordModules` false, InitTracker makes the real modules with the platform's services.
     explicit PluginStateGuard(bool recordModules = true) : log(std::make_shared<CallLog>()) {
         reset();
         if (!recordModules) return;
         ORBA::setModuleFactory([log = log](bool steam) -> std::unique_ptr<ORBA::IOndrixModule> {
             return std::make_unique<RecordingModule>(log, steam);
         });
+    }
+    // InitTracker makes the real modules with `services`.
+    explicit PluginStateGuard(std::shared_ptr<const ORBA::TrackerServices> services)
+        : log(std::make_shared<CallLog>()) {
+        reset();
+        ORBA::setModuleFactory(ORBA::builtInModuleFactory(std::move(services)));
     }
     ~PluginStateGuard() {
         reset();

@@ -289,7 +289,8 @@ TEST_F(IdentityStorePosixTest, ConcurrentStartsShareOneInstallIdAndCountEveryLau
         if (children[child] == 0) {
             ::close(ids[0]);
             const std::string devKey = "k";
-            const ORBA::TrackerClient client(devKey, "a=b", ORBA::kNativeFlavor,
+            const ORBA::TrackerServices services = ORBA::platformTrackerServices();
+            const ORBA::TrackerClient client(services, devKey, "a=b", ORBA::kNativeFlavor,
                                              ORBA::defaultEndpoint());
             for (int i = 0; i < kStartsEach; ++i) {
                 const std::string line = client.getInstallId() + "\n";

@@ -21,7 +21,7 @@ protected:
 };
 
 TEST_F(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
-    ORBA::OndrixNativeModuleImpl module;
+    ORBA::OndrixNativeModuleImpl module(fake.services());
     EXPECT_FALSE(module.init(config(R"({"config":{"devKey":"k","steamAppId":"480"}})")));
     EXPECT_EQ(module.reporter().devKey(), "");
     EXPECT_TRUE(module.reporter().sessionPending());
@@ -35,8 +35,9 @@ TEST_F(ReporterStateTest, NativeInitNeedsAnAppIdAndLeavesTheReporterOtherwise) {
 
 // The same contract holds for both modules; `Module` is either implementation.
 template <typename Module>
-void checkSessionContract(const char* initBody) {
-    Module module;
+void checkSessionContract(std::shared_ptr<const ORBA::TrackerServices> services,
+                          const char* initBody) {
+    Module module(std::move(services));
     ASSERT_TRUE(module.init(config(initBody)));
     module.setCustomerUserId("while-pending");
     EXPECT_EQ(module.reporter().customerUserId(), "while-pending");
@@ -58,8 +59,8 @@ void checkSessionContract(const char* initBody) {
 }
 
 TEST_F(ReporterStateTest, BothModulesKeepTheSessionContract) {
-    checkSessionContract<ORBA::OndrixNativeModuleImpl>(R"({"appId":"a"})");
-    checkSessionContract<ORBA::OndrixSteamModuleImpl>(R"({"steamAppId":"480"})");
+    checkSessionContract<ORBA::OndrixNativeModuleImpl>(fake.services(), R"({"appId":"a"})");
+    checkSessionContract<ORBA::OndrixSteamModuleImpl>(fake.services(), R"({"steamAppId":"480"})");
     // The sessions went to the fakes, none to the real store or event host.
     EXPECT_FALSE(fake.requests.empty());
     EXPECT_EQ(fake.store.count("ZQ_uuid_a"), 1u);
@@ -67,7 +68,7 @@ TEST_F(ReporterStateTest, BothModulesKeepTheSessionContract) {
 }
 
 TEST_F(ReporterStateTest, SteamWithoutTheSteamApiUsesTheConfiguredId) {
-    ORBA::OndrixSteamModuleImpl module;
+    ORBA::OndrixSteamModuleImpl module(fake.services());
     EXPECT_FALSE(module.init(config(R"({"config":{"appId":"a","devKey":"k"}})")));
     EXPECT_EQ(module.reporter().devKey(), "");
 

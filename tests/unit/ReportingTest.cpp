@@ -30,8 +30,8 @@ protected:
     }
     nlohmann::json body(std::size_t i) const { return nlohmann::json::parse(fake.requests.at(i).body); }
 
-    OrbaTest::PluginStateGuard guard{false};
     OrbaTest::FakeTrackerServices fake;
+    OrbaTest::PluginStateGuard guard{fake.services()};
 };
 
 using Paths = std::vector<std::string>;

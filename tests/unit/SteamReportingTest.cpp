@@ -30,8 +30,8 @@ protected:
         return url.substr(url.find("/v1.0/"));
     }
 
-    OrbaTest::PluginStateGuard guard{false};
     OrbaTest::FakeTrackerServices fake;
+    OrbaTest::PluginStateGuard guard{fake.services()};
     OrbaTest::FakeSteam steam;
 };
 
@@ -137,7 +137,7 @@ TEST_F(SteamReportingTest, LibraryOutsideTheProgramsFoldersIsNotLoaded) {
 
 TEST_F(SteamReportingTest, EventsBetweenInitAndSessionStartAreDropped) {
     steam.configure(0, 480, 1, kSteamId);
-    ORBA::OndrixSteamModuleImpl module;
+    ORBA::OndrixSteamModuleImpl module(fake.services());
     ASSERT_TRUE(module.init(ORBA::readTrackerConfig(ORBA::parseCommandText(R"({"key":"k"})"))));
     EXPECT_EQ(module.reporter().appId(), "480");
     EXPECT_TRUE(module.reporter().steamIdEnabled());
