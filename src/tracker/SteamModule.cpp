@@ -1,60 +1,29 @@
 #include "tracker/SteamModule.h"
 
+#include <string>
 #include <utility>
 
-#include "tracker/Reporting.h"
 #include "tracker/SteamApi.h"
 
 namespace ORBA {
+namespace {
 
-SteamReporter::SteamReporter(std::shared_ptr<const TrackerServices> services)
-    : services_(std::move(services)) {
-    SteamApi::instance().runCallbacks();
-}
-
-void SteamReporter::configure(std::string devKey, std::string appId, bool steamIdEnabled,
-                              Endpoint endpoint) {
-    devKey_ = std::move(devKey);
-    appId_ = std::move(appId);
-    steamIdEnabled_ = steamIdEnabled;
-    endpoint_ = std::move(endpoint);
-    sessionPending_ = true;
-}
-
-TrackerClient SteamReporter::makeClient() const {
-    return TrackerClient(*services_, devKey_, appId_, kSteamFlavor, endpoint_, steamIdEnabled_);
-}
-
-EventRecord SteamReporter::makeRecord(const TrackerClient& client) const {
-    // Without the Steam API there is no build id to report as the app version, and no Steam ID.
+// Asked afresh for every record. Only called once the Steam API started: without it there is no
+// build id to report as the app version, and no Steam ID.
+void addSteamIdentity(EventRecord& record) {
     const SteamApi& api = SteamApi::instance();
-    const std::string buildId = steamIdEnabled_ ? std::to_string(api.appBuildId()) : std::string();
-    EventRecord record = makeBaseRecord(client, buildId, customerUserId_);
-    if (steamIdEnabled_) record.deviceIds.push_back({"steamid", std::to_string(api.steamId())});
-    return record;
+    record.appVersion = std::to_string(api.appBuildId());
+    record.deviceIds.push_back({"steamid", std::to_string(api.steamId())});
 }
 
-void SteamReporter::startSession(bool accountChange) {
-    sessionPending_ = false;
-    if (accountChange || !configured()) return;
-    const TrackerClient client = makeClient();
-    reportLaunch(client, makeRecord(client));
-}
+const ReporterPolicy kSteamPolicy = {&kSteamFlavor, false, addSteamIdentity};
 
-void SteamReporter::setCustomerUserId(const std::string& customerUserId) {
-    if (sessionPending_) customerUserId_ = customerUserId;
-}
-
-void SteamReporter::sendEvent(const std::string& eventName, nlohmann::json eventParameters,
-                              nlohmann::json customParameters) {
-    if (sessionPending_ || !configured()) return;  // dropped, not queued
-    const TrackerClient client = makeClient();
-    reportInApp(client, makeRecord(client), eventName, std::move(eventParameters),
-                std::move(customParameters));
-}
+}  // namespace
 
 OndrixSteamModuleImpl::OndrixSteamModuleImpl(std::shared_ptr<const TrackerServices> services)
-    : reporter_(std::make_unique<SteamReporter>(std::move(services))) {}
+    : ReportingModule(kSteamPolicy, std::move(services)) {
+    SteamApi::instance().runCallbacks();
+}
 
 bool OndrixSteamModuleImpl::init(const TrackerConfig& config) {
     SteamApi& api = SteamApi::instance();
@@ -62,24 +31,10 @@ bool OndrixSteamModuleImpl::init(const TrackerConfig& config) {
     const bool steamApiStarted = api.init();
     std::string steamAppId = steamApiStarted ? std::to_string(api.appId()) : config.steamAppId;
     if (steamAppId.empty()) return false;
-    reporter_->configure(config.devKey, std::move(steamAppId), steamApiStarted, endpointFrom(config));
+    // The configured app version is not reported: the build id stands in for it.
+    mutableReporter().configure(config.devKey, std::move(steamAppId), std::string(),
+                                steamApiStarted, endpointFrom(config));
     return true;
-}
-
-void OndrixSteamModuleImpl::startSession(bool accountChange) {
-    reporter_->startSession(accountChange);
-}
-
-void OndrixSteamModuleImpl::holdSession() { reporter_->holdSession(); }
-
-void OndrixSteamModuleImpl::setCustomerUserId(const std::string& customerUserId) {
-    reporter_->setCustomerUserId(customerUserId);
-}
-
-void OndrixSteamModuleImpl::sendEvent(const std::string& eventName,
-                                      nlohmann::json eventParameters,
-                                      nlohmann::json customParameters) {
-    reporter_->sendEvent(eventName, std::move(eventParameters), std::move(customParameters));
 }
 
 }  // namespace ORBA
