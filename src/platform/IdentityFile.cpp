@@ -1,5 +1,8 @@
 #include "platform/IdentityFile.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "core/Hex.h"
 
 namespace ORBA {
@@ -14,64 +17,59 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
-std::string_view nameOf(std::string_view line) {
-    const std::size_t equals = line.find('=');
-    return equals == std::string_view::npos ? std::string_view() : line.substr(0, equals);
-}
-
-bool isValueLine(std::string_view line) { return line.find('=') != std::string_view::npos; }
-
 constexpr char kEscape = '%';
 
 bool mustEscape(char c) { return c == kEscape || c == '=' || c == '\n' || c == '\0'; }
 
-// Whether the line is a value line whose name is `name`. Plain names compare without copying.
-bool lineNames(std::string_view line, std::string_view name) {
-    if (!isValueLine(line)) return false;
-    const std::string_view spelled = nameOf(line);
-    if (spelled.empty() || spelled.front() != kEscape) return spelled == name;
-    return unescapeIdentityName(spelled) == name;
+// Where the first line of `text` that begins with `prefix` starts; npos when none does. `prefix`
+// ends with '=' and holds no '\n', so it is exactly the name part of the line it finds.
+std::size_t firstLineStartingWith(const std::string& text, const std::string& prefix) {
+    if (text.compare(0, prefix.size(), prefix) == 0) return 0;
+    const std::string pattern = "\n" + prefix;
+    const auto found = std::search(text.begin(), text.end(),
+                                   std::boyer_moore_horspool_searcher(pattern.begin(), pattern.end()));
+    return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin()) + 1;
 }
 
 }  // namespace
 
 IdentityFile IdentityFile::parse(std::string_view text) {
     IdentityFile file;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        if (end == std::string_view::npos) {
-            file.lines_.emplace_back(text);  // a last line without its newline still counts
-            break;
-        }
-        file.lines_.emplace_back(text.substr(0, end));
-        text.remove_prefix(end + 1);
-    }
+    file.text_.assign(text);
+    // A last line without its newline still counts.
+    if (!file.text_.empty() && file.text_.back() != '\n') file.text_.push_back('\n');
     return file;
 }
 
+std::size_t IdentityFile::lineOf(std::string_view name) const {
+    // A line is named `name` when what precedes its first '=' is the name's spelling, or, for a
+    // name that merely looks escaped, the name itself as it was written before names were.
+    const std::string spelled = escapeIdentityName(name);
+    std::size_t first = firstLineStartingWith(text_, spelled + "=");
+    const bool writtenAsIs = spelled != name &&
+                             name.find_first_of(std::string_view("=\n", 2)) == std::string_view::npos &&
+                             unescapeIdentityName(name) == name;
+    if (writtenAsIs) first = std::min(first, firstLineStartingWith(text_, std::string(name) + "="));
+    return first;
+}
+
 std::optional<std::string> IdentityFile::find(std::string_view name) const {
-    for (const std::string& line : lines_) {
-        if (lineNames(line, name)) return line.substr(nameOf(line).size() + 1);
-    }
-    return std::nullopt;
+    const std::size_t line = lineOf(name);
+    if (line == std::string::npos) return std::nullopt;
+    const std::size_t value = text_.find('=', line) + 1;
+    return text_.substr(value, text_.find('\n', value) - value);
 }
 
 void IdentityFile::set(std::string_view name, std::string_view value) {
     std::string line = escapeIdentityName(name);
     line.append(1, '=').append(value);
-    for (std::string& existing : lines_) {
-        if (lineNames(existing, name)) {
-            existing = std::move(line);
-            return;
-        }
+    const std::size_t start = lineOf(name);
+    if (start == std::string::npos) {
+        text_.append(line).append(1, '\n');
+        return;
     }
-    lines_.push_back(std::move(line));
-}
-
-std::string IdentityFile::serialise() const {
-    std::string text;
-    for (const std::string& line : lines_) text.append(line).append(1, '\n');
-    return text;
+    // The whole line, so that a name written before names were escaped takes its spelling now.
+    text_.replace(start, text_.find('\n', start) - start, line);
 }
 
 bool isStorableName(std::string_view name) { return name.find('\0') == std::string_view::npos; }

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace ORBA {
 namespace Platform {
@@ -30,10 +29,16 @@ public:
     void set(std::string_view name, std::string_view value);
 
     // The file's text: every line, each ended by '\n'.
-    std::string serialise() const;
+    const std::string& serialise() const { return text_; }
 
 private:
-    std::vector<std::string> lines_;
+    // Where the first line named `name` starts in text_; npos when there is none.
+    std::size_t lineOf(std::string_view name) const;
+
+    // Kept whole rather than split into lines: one store holds the values of every game on the
+    // machine, and a command looks up or changes one of them, so a search at memory speed and
+    // one splice cost less than taking every line apart and joining them again.
+    std::string text_;  // as read, with a '\n' after a last line that had none
 };
 
 // Whether a name can be written without changing how the file reads back: any name without NUL
