@@ -163,10 +163,10 @@ int main(int argc, char** argv) {
     long port = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        long* value = option == "--target" ? &targetPort
+        long* value = option == "--target"     ? &targetPort
                       : option == "--delay-ms" ? &delayMs
-                      : option == "--port" ? &port
-                                             : nullptr;
+                      : option == "--port"     ? &port
+                                               : nullptr;
         if (value == nullptr || !readNumber(argv[i + 1], *value)) {
             std::fprintf(stderr, "orba_delay_proxy: bad option %s\n", argv[i]);
             return 2;

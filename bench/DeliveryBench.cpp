@@ -16,11 +16,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "orba/Plugin.h"
 #include "tracker/HttpTransport.h"
@@ -34,7 +33,9 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-void run(const std::string& command) { TriggerOrbaThirdPartyTrackerEventCallbackFunc(command.c_str()); }
+void run(const std::string& command) {
+    TriggerOrbaThirdPartyTrackerEventCallbackFunc(command.c_str());
+}
 
 double microsecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
@@ -49,7 +50,8 @@ Summary summarise(std::vector<double> samples) {
     if (samples.empty()) return {};
     std::sort(samples.begin(), samples.end());
     const auto rank = [&samples](double share) {
-        const std::size_t index = static_cast<std::size_t>(share * static_cast<double>(samples.size()));
+        const std::size_t index =
+            static_cast<std::size_t>(share * static_cast<double>(samples.size()));
         return samples[std::min(index, samples.size() - 1)];
     };
     return {rank(0.5), rank(0.99)};
@@ -60,13 +62,15 @@ const std::string kAppId = "bench-delivery";
 class Bench {
 public:
     Bench(std::string devKey, std::string caFile, std::string recordFile)
-        : devKey_(std::move(devKey)), caFile_(std::move(caFile)), recordFile_(std::move(recordFile)) {}
+        : devKey_(std::move(devKey)),
+          caFile_(std::move(caFile)),
+          recordFile_(std::move(recordFile)) {}
 
     void init(const std::string& baseUrl, bool background) {
         run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":")" + devKey_ +
             R"(","appId":")" + kAppId + R"(","appVersion":"1.4.2","endpoint":")" + baseUrl +
-            R"(","caFile":")" + caFile_ + "\"" +
-            (background ? R"(,"delivery":"background")" : "") + "}}}");
+            R"(","caFile":")" + caFile_ + "\"" + (background ? R"(,"delivery":"background")" : "") +
+            "}}}");
     }
 
     // One SendEvent as a game sends one: a name, two parameters, a few attributes.
@@ -86,7 +90,8 @@ public:
         std::ifstream record(recordFile_);
         for (std::string line; std::getline(record, line);) {
             nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
-            if (parsed.is_object() && parsed.value("path", "").find("/inapp/") != std::string::npos) {
+            if (parsed.is_object() &&
+                parsed.value("path", "").find("/inapp/") != std::string::npos) {
                 last = std::move(parsed);
             }
         }
@@ -95,10 +100,9 @@ public:
         bareUrl_ = baseUrl + (*last)["path"].get<std::string>();
         bareUserAgent_ = (*last)["user_agent"].get<std::string>();
         bareHeaders_.reset();
-        for (const std::string& line :
-             {std::string("Content-Type: application/json"),
-              "Authorization: " + ORBA::hmacSha256Hex(devKey_, bareBody_), std::string("Expect:"),
-              std::string("Accept:")}) {
+        for (const std::string& line : {std::string("Content-Type: application/json"),
+                                        "Authorization: " + ORBA::hmacSha256Hex(devKey_, bareBody_),
+                                        std::string("Expect:"), std::string("Accept:")}) {
             bareHeaders_.append(line);
         }
         CURL* h = bare_.get();
@@ -185,12 +189,14 @@ std::string formatMicroseconds(double us) {
 void printRow(const std::string& network, const std::string& column,
               const std::vector<double>& samples, bool ran) {
     if (!ran) {
-        std::printf("%-22s %-22s %6s %12s %12s\n", network.c_str(), column.c_str(), "-", "n/a", "n/a");
+        std::printf("%-22s %-22s %6s %12s %12s\n", network.c_str(), column.c_str(), "-", "n/a",
+                    "n/a");
         return;
     }
     const Summary summary = summarise(samples);
     std::printf("%-22s %-22s %6zu %12s %12s\n", network.c_str(), column.c_str(), samples.size(),
-                formatMicroseconds(summary.median).c_str(), formatMicroseconds(summary.p99).c_str());
+                formatMicroseconds(summary.median).c_str(),
+                formatMicroseconds(summary.p99).c_str());
 }
 
 // Whether InitTracker took background mode: a SendEvent then returns well within the round trip
@@ -251,7 +257,8 @@ long acceptedInApp(const std::string& recordFile) {
         if (!parsed.is_object()) continue;
         const std::string path = parsed.value("path", "");
         if (path.find("/inapp/") != std::string::npos &&
-            path.compare(path.size() - std::min(path.size(), kAppId.size()), std::string::npos, kAppId) == 0 &&
+            path.compare(path.size() - std::min(path.size(), kAppId.size()), std::string::npos,
+                         kAppId) == 0 &&
             parsed.value("status", 0) == 202) {
             ++accepted;
         }
@@ -294,18 +301,21 @@ int main(int argc, char** argv) {
             const Columns columns = measure(bench, network.url, samples, background);
             printRow(network.name, "sync SendEvent", columns.sync, true);
             printRow(network.name, "bare keep-alive curl", columns.bare, true);
-            printRow(network.name, "background SendEvent", columns.background, columns.backgroundRan);
+            printRow(network.name, "background SendEvent", columns.background,
+                     columns.backgroundRan);
             const Summary sync = summarise(columns.sync);
             const Summary bare = summarise(columns.bare);
-            std::printf("%-22s %-22s %6s %11.2fx %11.2fx\n", network.name.c_str(), "sync / bare", "",
-                        sync.median / bare.median, sync.p99 / bare.p99);
+            std::printf("%-22s %-22s %6s %11.2fx %11.2fx\n", network.name.c_str(), "sync / bare",
+                        "", sync.median / bare.median, sync.p99 / bare.p99);
         }
         if (!background) {
-            std::printf("background: n/a (InitTracker did not take \"delivery\": \"background\")\n");
+            std::printf(
+                "background: n/a (InitTracker did not take \"delivery\": \"background\")\n");
         }
         const long accepted = acceptedInApp(recordFile);
         if (accepted < bench.posted()) {
-            std::fprintf(stderr, "the collector accepted %ld of %ld requests\n", accepted, bench.posted());
+            std::fprintf(stderr, "the collector accepted %ld of %ld requests\n", accepted,
+                         bench.posted());
             status = 1;
         }
     }

@@ -26,9 +26,11 @@ bool mustEscape(char c) { return c == kEscape || c == '=' || c == '\n' || c == '
 std::size_t firstLineStartingWith(const std::string& text, const std::string& prefix) {
     if (text.compare(0, prefix.size(), prefix) == 0) return 0;
     const std::string pattern = "\n" + prefix;
-    const auto found = std::search(text.begin(), text.end(),
-                                   std::boyer_moore_horspool_searcher(pattern.begin(), pattern.end()));
-    return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin()) + 1;
+    const auto found =
+        std::search(text.begin(), text.end(),
+                    std::boyer_moore_horspool_searcher(pattern.begin(), pattern.end()));
+    return found == text.end() ? std::string::npos
+                               : static_cast<std::size_t>(found - text.begin()) + 1;
 }
 
 }  // namespace
@@ -46,9 +48,10 @@ std::size_t IdentityFile::lineOf(std::string_view name) const {
     // name that merely looks escaped, the name itself as it was written before names were.
     const std::string spelled = escapeIdentityName(name);
     std::size_t first = firstLineStartingWith(text_, spelled + "=");
-    const bool writtenAsIs = spelled != name &&
-                             name.find_first_of(std::string_view("=\n", 2)) == std::string_view::npos &&
-                             unescapeIdentityName(name) == name;
+    const bool writtenAsIs =
+        spelled != name &&
+        name.find_first_of(std::string_view("=\n", 2)) == std::string_view::npos &&
+        unescapeIdentityName(name) == name;
     if (writtenAsIs) first = std::min(first, firstLineStartingWith(text_, std::string(name) + "="));
     return first;
 }
