@@ -81,7 +81,7 @@ public:
         return microsecondsSince(start);
     }
 
-    void flush() { run(R"({"event":"FlushTracker","body":{}})"); }
+    void flush() { run(R"({"event":"FlushTracker","body":{"timeoutMs":60000}})"); }
 
     // The bare client posts the very request SendEvent made last (URL, body, signature), over a
     // connection of its own that it keeps.
