@@ -1,4 +1,4 @@
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 
 #include "core/Hex.h"
 
@@ -35,8 +35,8 @@ bool lineNames(std::string_view line, std::string_view name) {
 
 }  // namespace
 
-IdentityFile IdentityFile::parse(std::string_view text) {
-    IdentityFile file;
+IdentityStoreFile IdentityStoreFile::parse(std::string_view text) {
+    IdentityStoreFile file;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         if (end == std::string_view::npos) {
@@ -49,14 +49,14 @@ IdentityFile IdentityFile::parse(std::string_view text) {
     return file;
 }
 
-std::optional<std::string> IdentityFile::find(std::string_view name) const {
+std::optional<std::string> IdentityStoreFile::find(std::string_view name) const {
     for (const std::string& line : lines_) {
         if (lineNames(line, name)) return line.substr(nameOf(line).size() + 1);
     }
     return std::nullopt;
 }
 
-void IdentityFile::set(std::string_view name, std::string_view value) {
+void IdentityStoreFile::set(std::string_view name, std::string_view value) {
     std::string line = escapeIdentityName(name);
     line.append(1, '=').append(value);
     for (std::string& existing : lines_) {
@@ -68,7 +68,7 @@ void IdentityFile::set(std::string_view name, std::string_view value) {
     lines_.push_back(std::move(line));
 }
 
-std::string IdentityFile::serialise() const {
+std::string IdentityStoreFile::serialise() const {
     std::string text;
     for (const std::string& line : lines_) text.append(line).append(1, '\n');
     return text;

@@ -1,5 +1,6 @@
-// The system readers behind the device, locale and advertising functions; one implementation per
-// operating system. Each call asks the system afresh: caching and locking happen in the caller.
+// The hardware, locale and advertising functions of orba/misc/DeviceIdentity.h. The front
+// (DeviceInfo.cpp) caches and locks; the readers below, one implementation per OS, ask the
+// system afresh on each call.
 #pragma once
 
 #include <mutex>
@@ -9,6 +10,8 @@
 
 namespace ORBA {
 namespace Platform {
+
+// --- Implemented once per OS -------------------------------------------------------------------
 
 // Held for the whole device-model query and for each read of the advertising identifier.
 extern std::mutex platformQueryMutex;
