@@ -7,10 +7,14 @@ namespace Core {
 
 class LogSink {
 public:
-    virtual ~LogSink() = default;
     // Each call is one message of the output. A failing sink drops the text: neither throws.
     virtual void writeWide(const char16_t* text) noexcept = 0;
     virtual void writeNarrow(const char* text) noexcept = 0;
+
+protected:
+    // Not virtual: the logger never owns a sink. This lets a sink with nothing to release be
+    // trivially destructible, so that it outlives every exit-time handler that might still log.
+    ~LogSink() = default;
 };
 
 // Returns the sink lines go to while none is set: the platform's debug output. Defined by the

@@ -1,6 +1,8 @@
 // The logger's default sink: the process's debug output.
 #include "platform/DebugOutput.h"
 
+#include <type_traits>
+
 #include "core/LogSink.h"
 
 namespace ORBA {
@@ -16,8 +18,10 @@ public:
 }  // namespace
 
 LogSink& defaultLogSink() {
-    // Never destroyed: exit-time handlers of the host and of the library may still log.
-    static LogSink& sink = *new DebugOutputSink;
+    // No destructor runs, and nothing is allocated that an unloaded library would leave behind:
+    // exit-time handlers of the host and of the library may still log.
+    static_assert(std::is_trivially_destructible_v<DebugOutputSink>);
+    static DebugOutputSink sink;
     return sink;
 }
 
