@@ -11,10 +11,10 @@
 namespace ORBA {
 namespace Platform {
 
-// --- Implemented once per OS -------------------------------------------------------------------
-
 // Held for the whole device-model query and for each read of the advertising identifier.
 extern std::mutex platformQueryMutex;
+
+// --- Implemented once per OS -------------------------------------------------------------------
 
 // The computer model of every computer-system object the system lists (Windows: WMI
 // Win32_ComputerSystem "Model", in the ANSI code page; Linux: the DMI product name). No entries
