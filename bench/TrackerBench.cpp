@@ -12,7 +12,7 @@
 
 #include "orba/Logger.h"
 #include "orba/Plugin.h"
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 #include "plugin/JsonValue.h"
 #include "plugin/ModuleCommands.h"
 #include "tracker/EventRecord.h"
@@ -93,7 +93,7 @@ void initTrackerWithStoredAppIds(benchmark::State& state) {
     const fs::path folder =
         fs::temp_directory_path() / ("orba-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder / "orba");
-    // Written line by line: filling an IdentityFile value by value costs quadratic time here.
+    // Written line by line: filling an IdentityStoreFile value by value costs quadratic time here.
     std::string text;
     for (int64_t i = 0; i < state.range(0); ++i) {
         const std::string appId = "other-game-" + std::to_string(i);

@@ -1,14 +1,28 @@
 #include "orba/Logger.h"
 
+#include <atomic>
 #include <cstddef>
 #include <exception>
 #include <string>
 
+#include "core/LogSink.h"
 #include "core/Utf.h"
-#include "platform/DebugOutput.h"
 
 namespace ORBA {
 namespace Core {
+namespace {
+
+std::atomic<LogSink*> setSink{nullptr};
+
+LogSink& currentSink() {
+    LogSink* const sink = setSink.load();
+    return sink != nullptr ? *sink : defaultLogSink();
+}
+
+}  // namespace
+
+LogSink* setLogSink(LogSink* sink) { return setSink.exchange(sink); }
+
 namespace Logger {
 
 std::atomic<bool> LogSetting::useOrbaCoreLog{false};
@@ -44,15 +58,16 @@ void Log(const std::string& text, bool force) {
         // A host value (an event name, a whole command) can be megabytes long; a diagnostic line
         // never needs to be.
         const std::string line = text.substr(0, lineLength(text));
+        LogSink& sink = currentSink();
         try {
             const std::u16string wide = utf8ToUtf16(line);
-            Platform::writeDebugOutputWide(wide.c_str());
+            sink.writeWide(wide.c_str());
         } catch (const std::exception& error) {
-            Platform::writeDebugOutputNarrow(line.c_str());
+            sink.writeNarrow(line.c_str());
             const std::string message = std::string("[Loogger] Exception Occur! : ") + error.what();
-            Platform::writeDebugOutputNarrow(message.c_str());
+            sink.writeNarrow(message.c_str());
         }
-        Platform::writeDebugOutputNarrow("\n");
+        sink.writeNarrow("\n");
     } catch (...) {
         // Logging must never take its caller down, not even when memory runs out.
     }

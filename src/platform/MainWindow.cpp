@@ -1,7 +1,6 @@
 #include "platform/MainWindow.h"
 
 #include "orba/misc/WindowMessaging.h"
-#include "platform/TopLevelWindows.h"
 
 namespace ORBA {
 namespace Platform {

@@ -1,4 +1,5 @@
-// Choosing the game's main window among the desktop's top-level windows.
+// The window functions of orba/misc/WindowMessaging.h: choosing the game's main window among the
+// desktop's top-level windows (portable), and reading those windows (one implementation per OS).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,20 @@ struct ClientSize {
     std::int32_t width = 0;
     std::int32_t height = 0;
 };
+
+// --- Implemented once per OS -------------------------------------------------------------------
+
+// Returns the id of the calling process.
+std::uint32_t currentProcessId();
+
+// Returns the top-level windows of the desktop in the system's order (topmost first); empty where
+// the library knows no window system.
+std::vector<TopLevelWindow> listTopLevelWindows();
+
+// Reads the client area of the window `handle` into `size`; false when it cannot be read.
+bool readClientSize(std::uintptr_t handle, ClientSize& size);
+
+// --- Portable, tested on every host -------------------------------------------------------------
 
 // Returns the first window of `windows` that belongs to `processId`, has no owner and is visible,
 // or nullptr when none does.

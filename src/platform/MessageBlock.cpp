@@ -5,11 +5,6 @@
 namespace ORBA {
 namespace Platform {
 
-ProcessIdText parseProcessId(std::string_view text) {
-    // The id arrives as a C++ string, but stol reads it as a C string.
-    return Core::readCInt32(text.substr(0, text.find('\0')));
-}
-
 std::optional<MessageBlock> packMessageBlock(std::string_view message) {
     if (message.size() >= kMessageBlockSize) return std::nullopt;
     const std::string_view text = message.substr(0, message.find('\0'));

@@ -1,5 +1,7 @@
 // The text channel between processes: what both platforms share of opening, sending and
-// receiving. The transport itself lives in the platform's MessageTransport.
+// receiving. The transport itself lives in platform/win32/ and platform/posix/.
+#include "platform/MessageChannel.h"
+
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -9,7 +11,6 @@
 #include "orba/misc/WindowMessaging.h"
 #include "platform/DebugOutput.h"
 #include "platform/MessageBlock.h"
-#include "platform/MessageTransport.h"
 
 namespace ORBA {
 namespace Platform {
@@ -35,6 +36,11 @@ void writeCallbackFailure(const char* description) noexcept {
 }
 
 }  // namespace
+
+ProcessIdText parseProcessId(std::string_view text) {
+    // The id arrives as a C++ string, but stol reads it as a C string.
+    return Core::readCInt32(text.substr(0, text.find('\0')));
+}
 
 void deliverMessageBlock(const void* data, std::size_t size) noexcept {
     // The caller is the system's message dispatch or the receiver thread: nothing may escape.

@@ -114,7 +114,7 @@ long firstProcessNamed(const std::vector<ProcessEntry>& processes, std::string_v
 namespace Misc {
 
 std::string getAvailableTCPPort(std::uint16_t start) {
-    const std::vector<std::uint16_t> localPorts = readTcpLocalPorts();
+    const std::vector<std::uint16_t> localPorts = queryTcpLocalPorts();
     std::printf("\tNumber of entries: %d\n", static_cast<int>(localPorts.size()));
     return chooseAvailableTcpPort(localPorts, start);
 }
@@ -122,10 +122,10 @@ std::string getAvailableTCPPort(std::uint16_t start) {
 long getProcessorID(const std::string& executableName) {
     // Checked on every OS so that an ill-formed name fails the same way everywhere.
     (void)Core::utf8ToUtf16(executableName);
-    return findProcessIdByExecutableName(executableName);
+    return queryProcessIdByExecutableName(executableName);
 }
 
-std::string getAppVersion() { return readAppVersion(); }
+std::string getAppVersion() { return queryAppVersion(); }
 
 }  // namespace Misc
 }  // namespace Platform

@@ -10,21 +10,21 @@
 namespace ORBA {
 namespace Platform {
 
-// Implemented once per OS.
+// --- Implemented once per OS -------------------------------------------------------------------
 
 // Local ports of every row of the IPv4 TCP table, in table order. Throws std::runtime_error with
 // the texts that getAvailableTCPPort documents when the table cannot be read.
-std::vector<std::uint16_t> readTcpLocalPorts();
+std::vector<std::uint16_t> queryTcpLocalPorts();
 
 // Id of the first process, in the system's listing order, whose executable file name equals
 // `executableName` (well-formed UTF-8) with ASCII case ignored; 0 when none does.
-long findProcessIdByExecutableName(const std::string& executableName);
+long queryProcessIdByExecutableName(const std::string& executableName);
 
 // Product version of the process's executable, formatted by formatProductVersion; empty when
 // there is none.
-std::string readAppVersion();
+std::string queryAppVersion();
 
-// Portable, tested on every host.
+// --- Portable, tested on every host -------------------------------------------------------------
 
 // First port from `start` to 65535 that is not in `takenPorts`, in plain decimal. Throws
 // std::runtime_error("not found usable port") when there is none.

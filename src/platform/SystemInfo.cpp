@@ -136,6 +136,16 @@ double roundedGiB(std::int64_t bytes) {
 
 namespace Misc {
 
+std::string getOsVersion() { return queryOsVersion(); }
+
+std::string getPlatform() { return platformLetter(); }
+
+std::string getCpuType() { return queryCpuType(); }
+
+std::string getCPUModel() { return queryCpuModel(); }
+
+std::int64_t getPhysicallyInstalledSystemMemory() { return queryInstalledMemory(); }
+
 std::string getMcc() { return std::string(); }
 
 std::string getMnc() { return getMcc(); }

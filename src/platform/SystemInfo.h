@@ -1,5 +1,5 @@
-// Interpreting what the system says about itself: the pure half of the operating-system,
-// processor and memory functions of orba/Misc.h. The Windows and Linux back ends only read.
+// The operating-system, processor and memory functions of orba/Misc.h: what each OS back end
+// reads, and the portable interpretation of what was read.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,23 @@
 
 namespace ORBA {
 namespace Platform {
+
+// --- Implemented once per OS -------------------------------------------------------------------
+
+// The running system's version as "a.b.c.d"; empty when it cannot be read.
+std::string queryOsVersion();
+
+// "W" on Windows, "L" on Linux.
+std::string platformLetter();
+
+// The machine's processor architecture as cpuTypeFromArchitecture or cpuTypeFromMachine name it.
+std::string queryCpuType();
+
+// The processor's brand name in UTF-8, blanks kept; "unknown cpu" when there is none.
+std::string queryCpuModel();
+
+// Bytes of physical memory; 0 when unknown.
+std::int64_t queryInstalledMemory();
 
 // --- Windows ----------------------------------------------------------------------------------
 

@@ -1,25 +1,30 @@
-// The file-backed identity store, run against a private state folder.
+// The file-backed identity store's own cases, run against a private state folder; what every
+// store does is in IdentityStoreTest.cpp.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 #include "platform/IdentityStore.h"
+#include "support/IdentityStoreSandbox.h"
 #include "tracker/TrackerClient.h"
 
-using ORBA::Platform::IdentityFile;
+using ORBA::Platform::IdentityStoreFile;
 using ORBA::Platform::readIdentityValue;
 using ORBA::Platform::updateIdentityValue;
 using ORBA::Platform::writeIdentityValue;
@@ -67,21 +72,39 @@ unsigned permissions(const fs::path& path) {
     return info.st_mode & 07777u;
 }
 
+}  // namespace
+
+namespace OrbaTest {
+
+// A private state folder and home for each test.
+struct IdentityStoreSandbox::State {
+    fs::path root;
+    std::optional<ScopedEnv> stateHome;
+    std::optional<ScopedEnv> home;
+};
+
+const int IdentityStoreSandbox::kRefusedCode = EINVAL;
+
+IdentityStoreSandbox::IdentityStoreSandbox() : state_(std::make_unique<State>()) {
+    char pattern[] = "/tmp/orba-identity-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("no temporary folder");
+    state_->root = pattern;
+    state_->stateHome.emplace("XDG_STATE_HOME", (state_->root / "state").c_str());
+    state_->home.emplace("HOME", (state_->root / "home").c_str());
+}
+
+IdentityStoreSandbox::~IdentityStoreSandbox() {
+    state_->stateHome.reset();
+    state_->home.reset();
+    fs::remove_all(state_->root);
+}
+
+}  // namespace OrbaTest
+
+namespace {
+
 class IdentityStorePosixTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/orba-identity-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        stateHome_.emplace("XDG_STATE_HOME", (root_ / "state").c_str());
-        home_.emplace("HOME", (root_ / "home").c_str());
-    }
-    void TearDown() override {
-        stateHome_.reset();
-        home_.reset();
-        fs::remove_all(root_);
-    }
-
     fs::path folder() const { return root_ / "state" / "orba"; }
     fs::path file() const { return folder() / "tracker-identity"; }
 
@@ -93,9 +116,8 @@ protected:
         return ::testing::internal::GetCapturedStdout();
     }
 
-    fs::path root_;
-    std::optional<ScopedEnv> stateHome_;
-    std::optional<ScopedEnv> home_;
+    OrbaTest::IdentityStoreSandbox sandbox_;
+    const fs::path root_ = sandbox_.state().root;
 };
 
 TEST_F(IdentityStorePosixTest, FirstWriteCreatesPrivateFolderAndFile) {
@@ -145,19 +167,6 @@ TEST_F(IdentityStorePosixTest, FallsBackToHomeWhenStateHomeIsUnusable) {
     EXPECT_FALSE(fs::exists(root_ / "state"));
 }
 
-TEST_F(IdentityStorePosixTest, ValueMustFitWithItsTerminator) {
-    ASSERT_TRUE(writeIdentityValue("long", std::string(2047, 'a')));
-    EXPECT_EQ(readIdentityValue("long", 2048), std::string(2047, 'a'));
-    EXPECT_EQ(readIdentityValue("long", 2047), "");
-    ASSERT_TRUE(writeIdentityValue("long", std::string(1023, 'b')));
-    EXPECT_EQ(readIdentityValue("long", 1024), std::string(1023, 'b'));
-    EXPECT_EQ(readIdentityValue("long", 1023), "");
-    ASSERT_TRUE(writeIdentityValue("short", "x"));
-    EXPECT_EQ(readIdentityValue("short", 2), "x");
-    EXPECT_EQ(readIdentityValue("short", 1), "");
-    EXPECT_EQ(readIdentityValue("short", 0), "");
-}
-
 TEST_F(IdentityStorePosixTest, AnyNameRoundTripsAndCorruptingTextsAreRefused) {
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_a=b", "u2"));
@@ -166,13 +175,10 @@ TEST_F(IdentityStorePosixTest, AnyNameRoundTripsAndCorruptingTextsAreRefused) {
     EXPECT_EQ(readIdentityValue("ZQ_uuid_a", 2048), "");
     const std::string before = readText(file());
     EXPECT_EQ(before, "ZQ_uuid_1=u1\n%ZQ_uuid_a%3Db=u3\n");
-    for (const auto& [name, value] :
-         {std::pair<std::string, std::string>{std::string("a\0b", 3), "v"},
-          {"ZQ_uuid_1", "u\nZQ_uuid_2=forged"}, {"ZQ_uuid_1", std::string("u\0x", 3)}}) {
-        bool ok = true;
-        EXPECT_EQ(writeCapturing(name, value, ok), "Error setting key 22\n");
-        EXPECT_FALSE(ok);
-    }
+    // A line break would forge a line; NUL is refused by every store (IdentityStoreTest).
+    bool ok = true;
+    EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u\nZQ_uuid_2=forged", ok), "Error setting key 22\n");
+    EXPECT_FALSE(ok);
     EXPECT_EQ(readText(file()), before);
 }
 
@@ -256,7 +262,7 @@ TEST_F(IdentityStorePosixTest, ConcurrentWritersLoseNothing) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    const IdentityFile stored = IdentityFile::parse(readText(file()));
+    const IdentityStoreFile stored = IdentityStoreFile::parse(readText(file()));
     for (int child = 0; child < kChildren; ++child) {
         for (int i = 0; i < kNamesEach; ++i) {
             const std::string tag = std::to_string(child) + "_" + std::to_string(i);

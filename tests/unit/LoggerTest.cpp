@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "core/LogSink.h"
 #include "support/DebugOutputCapture.h"
 
 using ORBA::Core::Logger::Log;
@@ -53,6 +57,30 @@ TEST_F(LoggerTest, IllFormedTextIsWrittenRawWithTheConversionError) {
     DebugOutputCapture capture;
     Log("bad\x80text", true);
     EXPECT_EQ(capture.finish(), "bad\x80text[Loogger] Exception Occur! : bad conversion\n");
+}
+
+// What a set sink receives, message by message; the default output gets nothing meanwhile and
+// everything again once the sink is taken away.
+TEST_F(LoggerTest, SetSinkReceivesTheMessagesUntilRemoved) {
+    struct RecordingSink final : ORBA::Core::LogSink {
+        std::vector<std::string> messages;
+        void writeWide(const char16_t* text) noexcept override {
+            std::string narrow;
+            for (; *text != 0; ++text) narrow.push_back(static_cast<char>(*text));
+            messages.push_back("w:" + narrow);
+        }
+        void writeNarrow(const char* text) noexcept override { messages.push_back(std::string("n:") + text); }
+    } sink;
+    DebugOutputCapture capture;
+    EXPECT_EQ(ORBA::Core::setLogSink(&sink), nullptr);
+    Log("kept", true);
+    Log("bad\x80", true);
+    EXPECT_EQ(ORBA::Core::setLogSink(nullptr), &sink);
+    Log("default", true);
+    EXPECT_EQ(sink.messages,
+              (std::vector<std::string>{"w:kept", "n:\n", "n:bad\x80",
+                                        "n:[Loogger] Exception Occur! : bad conversion", "n:\n"}));
+    EXPECT_EQ(capture.finish(), "default\n");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "orba/misc/WindowMessaging.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/MainWindow.h"
 
 namespace {
 

@@ -14,13 +14,11 @@
 
 #include "core/Utf.h"
 #include "orba/misc/NetworkProcess.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+using OwnedHandle = ORBA::Platform::KernelHandle;
 
 class Winsock {
 public:

@@ -3,35 +3,18 @@
 
 #include <unistd.h>
 
+#include "platform/UniqueHandle.h"
+
 namespace ORBA {
 namespace Platform {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closes the descriptor held, takes `fd`, and reports the close's outcome: close is where
-    // some file systems report lost writes.
-    int reset(int fd = -1) {
-        int result = 0;
-        if (fd_ >= 0) result = ::close(fd_);
-        fd_ = fd;
-        return result;
-    }
-
-private:
-    int fd_;
+struct FileDescriptorTraits {
+    using Handle = int;
+    static int invalid() noexcept { return -1; }
+    static int close(int fd) noexcept { return ::close(fd); }
 };
+
+using FileDescriptor = UniqueHandle<FileDescriptorTraits>;
 
 }  // namespace Platform
 }  // namespace ORBA

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 #include "platform/Uuid.h"
 
 #include "platform/posix/FileDescriptor.h"
@@ -267,7 +267,7 @@ EditResult editLocked(const std::string& name, const Edit& edit) {
         // Writing now would drop every value the unreadable file holds.
         return {EditFailure::Read, error};
     }
-    IdentityFile file = IdentityFile::parse(text);
+    IdentityStoreFile file = IdentityStoreFile::parse(text);
     const std::optional<std::string> stored = file.find(name);
     const std::optional<std::string> next = edit(stored);
     if (!next || next == stored) return {};
@@ -289,7 +289,7 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     // No lock: writers replace the file by rename, so this sees one complete version of it.
     std::string text;
     if (readWholeFile(folder + "/" + kIdentityFileName, text) != 0) return std::string();
-    return boundedValue(IdentityFile::parse(text).find(name), maxBytes);
+    return boundedValue(IdentityStoreFile::parse(text).find(name), maxBytes);
 }
 
 bool writeIdentityValue(const std::string& name, const std::string& value) {

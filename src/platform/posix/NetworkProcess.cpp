@@ -71,9 +71,9 @@ std::vector<std::uint16_t> readTcpLocalPortsFromFile(const std::string& path) {
     return parseProcNetTcp(text);
 }
 
-std::vector<std::uint16_t> readTcpLocalPorts() { return readTcpLocalPortsFromFile(kProcNetTcpPath); }
+std::vector<std::uint16_t> queryTcpLocalPorts() { return readTcpLocalPortsFromFile(kProcNetTcpPath); }
 
-long findProcessIdByExecutableName(const std::string& executableName) {
+long queryProcessIdByExecutableName(const std::string& executableName) {
     std::unique_ptr<DIR, DirCloser> proc(opendir("/proc"));
     if (!proc) return 0;
     std::vector<long> ids;
@@ -93,7 +93,7 @@ long findProcessIdByExecutableName(const std::string& executableName) {
 }
 
 // Linux executables carry no version resource.
-std::string readAppVersion() { return {}; }
+std::string queryAppVersion() { return {}; }
 
 }  // namespace Platform
 }  // namespace ORBA

@@ -6,29 +6,27 @@
 #include <cstdint>
 #include <limits>
 
-#include "orba/Misc.h"
 
 namespace ORBA {
 namespace Platform {
-namespace Misc {
 
-std::string getOsVersion() {
+std::string queryOsVersion() {
     struct utsname names {};
     if (::uname(&names) != 0) return std::string();
     return osVersionFromKernelRelease(names.release);
 }
 
-std::string getPlatform() { return "L"; }
+std::string platformLetter() { return "L"; }
 
-std::string getCpuType() {
+std::string queryCpuType() {
     struct utsname names {};
     if (::uname(&names) != 0) return "unknown";
     return cpuTypeFromMachine(names.machine);
 }
 
-std::string getCPUModel() { return readCpuModel("/proc/cpuinfo"); }
+std::string queryCpuModel() { return readCpuModel("/proc/cpuinfo"); }
 
-std::int64_t getPhysicallyInstalledSystemMemory() {
+std::int64_t queryInstalledMemory() {
     if (const auto total = readMemTotal("/proc/meminfo")) return *total;
     // Without /proc (a restricted container) the kernel still answers sysinfo.
     struct sysinfo info {};
@@ -40,6 +38,5 @@ std::int64_t getPhysicallyInstalledSystemMemory() {
     return static_cast<std::int64_t>(info.totalram * unit);
 }
 
-}  // namespace Misc
 }  // namespace Platform
 }  // namespace ORBA

@@ -21,6 +21,7 @@
 
 #include "platform/IdentityStore.h"
 #include "platform/Uuid.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace ORBA {
 namespace Platform {
@@ -31,21 +32,6 @@ constexpr const char* kLegacyKeyPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVer
 constexpr const char* kMutexPrefix = "Local\\ORBA.Tracker.";
 // Kernel object names stop at MAX_PATH characters; longer value names are hashed instead.
 constexpr std::size_t kMaxMutexNameLength = 200;
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // Owns the named mutex of one value while it lives; holds nothing when the mutex could not be
 // made, so that a failing system still reads and writes, as it did before values were locked.
@@ -90,24 +76,8 @@ public:
     }
 
 private:
-    Handle mutex_;
+    KernelHandle mutex_;
     bool owned_ = false;
-};
-
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-
-    HKEY get() const { return key_; }
-    HKEY* receive() { return &key_; }
-
-private:
-    HKEY key_ = nullptr;
 };
 
 struct RawValue {

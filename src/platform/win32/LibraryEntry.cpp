@@ -2,7 +2,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "platform/MessageTransport.h"
+#include "platform/MessageChannel.h"
 
 // The library starts no thread and keeps no per-thread state, so thread notifications are
 // turned off.

@@ -9,21 +9,16 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "core/Utf.h"
 #include "platform/NetworkProcess.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace ORBA {
 namespace Platform {
 namespace {
-
-struct HeapFreer {
-    void operator()(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
-};
-using HeapBlock = std::unique_ptr<void, HeapFreer>;
 
 HeapBlock allocateTable(ULONG size) {
     HeapBlock block(HeapAlloc(GetProcessHeap(), 0, size));
@@ -31,14 +26,9 @@ HeapBlock allocateTable(ULONG size) {
     return block;
 }
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<void, HandleCloser>;
-
 }  // namespace
 
-std::vector<std::uint16_t> readTcpLocalPorts() {
+std::vector<std::uint16_t> queryTcpLocalPorts() {
     // Room for the count and one row first; most calls then learn the real size from the answer.
     ULONG size = sizeof(MIB_TCPTABLE);
     HeapBlock block = allocateTable(size);
@@ -62,15 +52,12 @@ std::vector<std::uint16_t> readTcpLocalPorts() {
     return ports;
 }
 
-long findProcessIdByExecutableName(const std::string& executableName) {
+long queryProcessIdByExecutableName(const std::string& executableName) {
     const std::u16string utf16 = Core::utf8ToUtf16(executableName);
     const auto* wanted = reinterpret_cast<const wchar_t*>(utf16.c_str());
 
-    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot.get() == INVALID_HANDLE_VALUE) {
-        snapshot.release();  // nothing to close
-        return 0;
-    }
+    const FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 0;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
@@ -80,7 +67,7 @@ long findProcessIdByExecutableName(const std::string& executableName) {
     return 0;
 }
 
-std::string readAppVersion() {
+std::string queryAppVersion() {
     // The game's executable, not this library: the version is the game's.
     constexpr DWORD kPathCapacity = 1024;
     wchar_t path[kPathCapacity];

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/Utf.h"
-#include "orba/Misc.h"
 #include "platform/SystemInfo.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace ORBA {
 namespace Platform {
@@ -21,27 +21,23 @@ constexpr const wchar_t* kCurrentVersionKey = L"SOFTWARE\\Microsoft\\Windows NT\
 constexpr const wchar_t* kProcessorKey = L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
 constexpr DWORD kProcessorNameUnits = 512;
 
-// A key of HKEY_LOCAL_MACHINE opened for reading, closed when the object goes. The wide API is
+// A key of HKEY_LOCAL_MACHINE opened for reading. The wide API is
 // used throughout: the processor name is stored as UTF-16 and must not pass the ANSI code page.
 class LocalMachineKey {
 public:
     explicit LocalMachineKey(const wchar_t* path) {
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_) != ERROR_SUCCESS) {
-            key_ = nullptr;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            key_.reset(key);
         }
     }
-    ~LocalMachineKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    LocalMachineKey(const LocalMachineKey&) = delete;
-    LocalMachineKey& operator=(const LocalMachineKey&) = delete;
 
-    bool isOpen() const { return key_ != nullptr; }
+    bool isOpen() const { return key_.valid(); }
 
     // Copies the value's bytes, whatever its registry type, into `buffer` of `size` bytes; on
     // success `size` holds the number copied.
     bool read(const wchar_t* name, void* buffer, DWORD& size) const {
-        return RegQueryValueExW(key_, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size) ==
+        return RegQueryValueExW(key_.get(), name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size) ==
                ERROR_SUCCESS;
     }
 
@@ -51,7 +47,7 @@ public:
     }
 
 private:
-    HKEY key_ = nullptr;
+    RegistryKey key_;
 };
 
 // Windows 10 and later: kernel numbers from RtlGetVersion, which unlike GetVersionEx is not
@@ -101,9 +97,7 @@ std::string kernel32FileVersion() {
 
 }  // namespace
 
-namespace Misc {
-
-std::string getOsVersion() {
+std::string queryOsVersion() {
     bool modern = false;
     {
         const LocalMachineKey key(kCurrentVersionKey);
@@ -116,16 +110,16 @@ std::string getOsVersion() {
     return version;
 }
 
-std::string getPlatform() { return "W"; }
+std::string platformLetter() { return "W"; }
 
-std::string getCpuType() {
+std::string queryCpuType() {
     // The native view: a 32-bit build under WOW64 must still report the machine's architecture.
     SYSTEM_INFO info{};
     GetNativeSystemInfo(&info);
     return cpuTypeFromArchitecture(info.wProcessorArchitecture);
 }
 
-std::string getCPUModel() {
+std::string queryCpuModel() {
     std::u16string name;
     {
         const LocalMachineKey key(kProcessorKey);
@@ -141,7 +135,7 @@ std::string getCPUModel() {
     return Core::utf16ToUtf8(name);
 }
 
-std::int64_t getPhysicallyInstalledSystemMemory() {
+std::int64_t queryInstalledMemory() {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status)) return 0;
@@ -149,8 +143,6 @@ std::int64_t getPhysicallyInstalledSystemMemory() {
     if (status.ullTotalPhys > limit) return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(status.ullTotalPhys);
 }
-
-}  // namespace Misc
 
 }  // namespace Platform
 }  // namespace ORBA

@@ -5,6 +5,7 @@
 #include "orba/Logger.h"
 #include "platform/HresultError.h"
 #include "platform/WinRtActivation.h"
+#include "platform/win32/Win32Handles.h"
 
 namespace ORBA {
 namespace Platform {
@@ -68,22 +69,6 @@ std::string wideToUtf8(std::wstring_view text) {
     return out;
 }
 
-// Frees a module unless told to keep it.
-class ModuleHandle {
-public:
-    explicit ModuleHandle(HMODULE module) : module_(module) {}
-    ~ModuleHandle() {
-        if (module_ != nullptr) FreeLibrary(module_);
-    }
-    ModuleHandle(const ModuleHandle&) = delete;
-    ModuleHandle& operator=(const ModuleHandle&) = delete;
-    HMODULE get() const { return module_; }
-    void keep() { module_ = nullptr; }
-
-private:
-    HMODULE module_;
-};
-
 class SystemActivationSteps : public ActivationSteps {
 public:
     SystemActivationSteps(const Combase& api, const HString& classId, const IID& iid)
@@ -107,7 +92,7 @@ public:
     bool getFactoryFromLibrary(const std::u16string& library, void** factory) override {
         ModuleHandle module(LoadLibraryExW(reinterpret_cast<const wchar_t*>(library.c_str()),
                                            nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
-        if (module.get() == nullptr) return false;
+        if (!module) return false;
         const auto get = procedure<DllGetActivationFactoryFn>(module.get(), "DllGetActivationFactory");
         if (get == nullptr) return false;
         {
@@ -118,7 +103,7 @@ public:
                 return false;
             }
         }
-        module.keep();
+        module.release();  // the factory lives on in the library
         return true;
     }
 

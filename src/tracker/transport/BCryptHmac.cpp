@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "core/Hex.h"
+#include "platform/UniqueHandle.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
 
@@ -16,58 +17,49 @@ namespace {
 
 constexpr std::size_t kMaxChunk = 0xFFFFFFFFu;  // BCrypt lengths are ULONG
 
-class AlgorithmProvider {
-public:
-    AlgorithmProvider() {
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, BCRYPT_SHA256_ALGORITHM, nullptr,
-                                                        BCRYPT_ALG_HANDLE_HMAC_FLAG))) {
-            handle_ = nullptr;
-        }
-    }
-    ~AlgorithmProvider() {
-        if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
-    }
-    AlgorithmProvider(const AlgorithmProvider&) = delete;
-    AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
-
-    BCRYPT_ALG_HANDLE get() const { return handle_; }
-
-private:
-    BCRYPT_ALG_HANDLE handle_ = nullptr;
+struct AlgorithmProviderTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static BCRYPT_ALG_HANDLE invalid() noexcept { return nullptr; }
+    static void close(BCRYPT_ALG_HANDLE handle) noexcept { BCryptCloseAlgorithmProvider(handle, 0); }
 };
+using AlgorithmProvider = Platform::UniqueHandle<AlgorithmProviderTraits>;
 
-class Hash {
-public:
-    Hash(BCRYPT_ALG_HANDLE algorithm, const std::string& key) {
-        // BCrypt takes a non-const secret and rejects a null one even when it is empty.
-        UCHAR none = 0;
-        PUCHAR secret =
-            key.empty() ? &none : reinterpret_cast<PUCHAR>(const_cast<char*>(key.data()));
-        if (key.size() > kMaxChunk ||
-            !BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &handle_, nullptr, 0, secret,
-                                             static_cast<ULONG>(key.size()), 0))) {
-            handle_ = nullptr;
-        }
-    }
-    ~Hash() {
-        if (handle_ != nullptr) BCryptDestroyHash(handle_);
-    }
-    Hash(const Hash&) = delete;
-    Hash& operator=(const Hash&) = delete;
-
-    BCRYPT_HASH_HANDLE get() const { return handle_; }
-
-private:
-    BCRYPT_HASH_HANDLE handle_ = nullptr;
+struct HashTraits {
+    using Handle = BCRYPT_HASH_HANDLE;
+    static BCRYPT_HASH_HANDLE invalid() noexcept { return nullptr; }
+    static void close(BCRYPT_HASH_HANDLE handle) noexcept { BCryptDestroyHash(handle); }
 };
+using Hash = Platform::UniqueHandle<HashTraits>;
+
+AlgorithmProvider openHmacSha256() {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr,
+                                                    BCRYPT_ALG_HANDLE_HMAC_FLAG))) {
+        return AlgorithmProvider();
+    }
+    return AlgorithmProvider(handle);
+}
+
+Hash createHash(BCRYPT_ALG_HANDLE algorithm, const std::string& key) {
+    // BCrypt takes a non-const secret and rejects a null one even when it is empty.
+    UCHAR none = 0;
+    PUCHAR secret = key.empty() ? &none : reinterpret_cast<PUCHAR>(const_cast<char*>(key.data()));
+    BCRYPT_HASH_HANDLE handle = nullptr;
+    if (key.size() > kMaxChunk ||
+        !BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &handle, nullptr, 0, secret,
+                                         static_cast<ULONG>(key.size()), 0))) {
+        return Hash();
+    }
+    return Hash(handle);
+}
 
 }  // namespace
 
 std::string hmacSha256Hex(const std::string& key, const std::string& message) {
-    AlgorithmProvider algorithm;
-    if (algorithm.get() == nullptr) return std::string();
-    Hash hash(algorithm.get(), key);
-    if (hash.get() == nullptr) return std::string();
+    const AlgorithmProvider algorithm = openHmacSha256();
+    if (!algorithm) return std::string();
+    const Hash hash = createHash(algorithm.get(), key);
+    if (!hash) return std::string();
 
     const char* data = message.data();
     std::size_t left = message.size();

@@ -15,6 +15,8 @@
 
 #include "core/Utf.h"
 #include "orba/Logger.h"
+#include "platform/UniqueHandle.h"
+#include "platform/win32/Win32Handles.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
 
@@ -24,47 +26,13 @@ namespace {
 
 constexpr DWORD kMaxCaFileBytes = 16 * 1024 * 1024;
 
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-    // For a handle that was closed elsewhere and must not be closed twice.
-    void forget() { handle_ = nullptr; }
-    HINTERNET release() {
-        HINTERNET handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-    void reset(HINTERNET handle) {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HINTERNET handle_;
+struct InternetHandleTraits {
+    using Handle = HINTERNET;
+    static HINTERNET invalid() noexcept { return nullptr; }
+    static void close(HINTERNET handle) noexcept { WinHttpCloseHandle(handle); }
 };
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using InternetHandle = Platform::UniqueHandle<InternetHandleTraits>;
+using Platform::FileHandle;
 
 struct CertContextDeleter {
     void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
@@ -118,7 +86,7 @@ bool limitTimeouts(HINTERNET request, const Deadline& deadline) {
 bool readWholeFile(const std::string& path, std::string& contents) {
     FileHandle file(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) return false;
+    if (!file) return false;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxCaFileBytes) return false;
     contents.assign(static_cast<std::size_t>(size.QuadPart), '\0');
@@ -393,7 +361,7 @@ bool probeServer(KeptState& kept, const Deadline& deadline) {
                                    WINHTTP_NO_REQUEST_DATA, 0, 0,
                                    reinterpret_cast<DWORD_PTR>(&check));
     if (check.requestClosed) {
-        handle.forget();
+        handle.release();  // closed by the status callback already
         return false;
     }
     if (!sent) return false;
@@ -476,7 +444,7 @@ int postOnce(const HttpRequest& request, KeptState& kept) {
                                      const_cast<char*>(request.body.data()), bodySize, bodySize,
                                      0);
     if (check.requestClosed) {
-        handle.forget();
+        handle.release();  // closed by the status callback already
         return 0;
     }
     if (!sent) return 0;

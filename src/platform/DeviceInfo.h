@@ -1,5 +1,6 @@
-// The system readers behind the device, locale and advertising functions; one implementation per
-// operating system. Each call asks the system afresh: caching and locking happen in the caller.
+// The hardware, locale and advertising functions of orba/misc/DeviceIdentity.h. The front
+// (DeviceInfo.cpp) caches and locks; the readers below, one implementation per OS, ask the
+// system afresh on each call.
 #pragma once
 
 #include <mutex>
@@ -12,6 +13,8 @@ namespace Platform {
 
 // Held for the whole device-model query and for each read of the advertising identifier.
 extern std::mutex platformQueryMutex;
+
+// --- Implemented once per OS -------------------------------------------------------------------
 
 // The computer model of every computer-system object the system lists (Windows: WMI
 // Win32_ComputerSystem "Model", in the ANSI code page; Linux: the DMI product name). No entries

@@ -2,7 +2,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "platform/DeviceQueries.h"
+#include "platform/DeviceInfo.h"
 
 #include <objbase.h>
 #include <oleauto.h>
@@ -12,6 +12,7 @@
 #include <cwchar>
 
 #include "core/Utf.h"
+#include "platform/UniqueHandle.h"
 #include "platform/win32/WinRtProjection.h"
 
 namespace ORBA {
@@ -36,18 +37,14 @@ private:
     bool joined_;
 };
 
-class Bstr {
-public:
-    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return value_; }
-
-private:
-    BSTR value_;
+struct BstrTraits {
+    using Handle = BSTR;
+    static BSTR invalid() noexcept { return nullptr; }
+    static void close(BSTR text) noexcept { SysFreeString(text); }
 };
+using Bstr = UniqueHandle<BstrTraits>;
 
+// Not a handle: the VARIANT is the value itself, owned in place, with no "absent" state to test.
 class Variant {
 public:
     Variant() { VariantInit(&value_); }
@@ -97,7 +94,7 @@ PropertyReads runWmiQuery(const WmiQuery& query) {
         return {};
     }
     ComPtr<IWbemServices> services;
-    const Bstr nameSpace(query.nameSpace);
+    const Bstr nameSpace(SysAllocString(query.nameSpace));
     if (FAILED(locator->ConnectServer(nameSpace.get(), nullptr, nullptr, nullptr, 0, nullptr,
                                       nullptr, services.put()))) {
         return {};
@@ -108,8 +105,8 @@ PropertyReads runWmiQuery(const WmiQuery& query) {
         return {};
     }
     ComPtr<IEnumWbemClassObject> objects;
-    const Bstr language(L"WQL");
-    const Bstr wql(query.wql);
+    const Bstr language(SysAllocString(L"WQL"));
+    const Bstr wql(SysAllocString(query.wql));
     if (FAILED(services->ExecQuery(language.get(), wql.get(), query.flags, nullptr,
                                    objects.put()))) {
         return {};

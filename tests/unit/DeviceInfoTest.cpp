@@ -31,7 +31,7 @@ private:
     std::optional<std::string> old_;
 };
 
-TEST(DeviceIdentityTest, LanguageAndCountryFollowTheLocaleVariables) {
+TEST(DeviceInfoTest, LanguageAndCountryFollowTheLocaleVariables) {
     ScopedEnv all("LC_ALL", nullptr);
     ScopedEnv messages("LC_MESSAGES", "de_AT.UTF-8");
     ScopedEnv lang("LANG", "fr_FR.UTF-8");
@@ -44,7 +44,7 @@ TEST(DeviceIdentityTest, LanguageAndCountryFollowTheLocaleVariables) {
     }
 }
 
-TEST(DeviceIdentityTest, NoAdvertisingIdentifierMeansLimitedTracking) {
+TEST(DeviceInfoTest, NoAdvertisingIdentifierMeansLimitedTracking) {
     EXPECT_EQ(getAdvertisingId(), "");
     EXPECT_TRUE(getIsLimitAdTracking());
 }

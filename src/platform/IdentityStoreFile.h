@@ -15,11 +15,11 @@ namespace Platform {
 inline constexpr const char* kIdentityFileName = "tracker-identity";
 inline constexpr const char* kIdentityLockName = "tracker-identity.lock";
 
-class IdentityFile {
+class IdentityStoreFile {
 public:
     // Accepts any text. A line is a value when it holds '=' (the name is what precedes the first
     // one); other lines are kept as they are, so that a later write gives them back untouched.
-    static IdentityFile parse(std::string_view text);
+    static IdentityStoreFile parse(std::string_view text);
 
     // The value of the first line named `name`; nothing when no line has that name.
     std::optional<std::string> find(std::string_view name) const;

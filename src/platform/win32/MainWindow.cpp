@@ -2,7 +2,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "platform/TopLevelWindows.h"
+#include "platform/MainWindow.h"
 
 namespace ORBA {
 namespace Platform {

@@ -1,4 +1,4 @@
-#include "platform/TopLevelWindows.h"
+#include "platform/MainWindow.h"
 
 #include <unistd.h>
 

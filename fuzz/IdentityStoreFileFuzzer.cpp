@@ -9,12 +9,12 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 #include "Property.h"
 
 namespace {
 
-using ORBA::Platform::IdentityFile;
+using ORBA::Platform::IdentityStoreFile;
 
 }  // namespace
 
@@ -24,16 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string value = provider.ConsumeRandomLengthString(64);
     const std::string text = provider.ConsumeRemainingBytesAsString();
 
-    IdentityFile file = IdentityFile::parse(text);
+    IdentityStoreFile file = IdentityStoreFile::parse(text);
     const std::string written = file.serialise();
-    const IdentityFile reread = IdentityFile::parse(written);
+    const IdentityStoreFile reread = IdentityStoreFile::parse(written);
     check(reread.serialise() == written, "a written file reads back as it was");
     check(reread.find(name) == file.find(name), "a written file finds the same values");
 
     if (ORBA::Platform::isStorableName(name) && ORBA::Platform::isStorableValue(value)) {
         file.set(name, value);
         check(file.find(name) == value, "a value set is found");
-        check(IdentityFile::parse(file.serialise()).find(name) == value, "a value set is written");
+        check(IdentityStoreFile::parse(file.serialise()).find(name) == value, "a value set is written");
     }
     return 0;
 }

@@ -123,7 +123,7 @@ std::size_t threadCount() {
     return count;
 }
 
-TEST(PosixMessageTransportTest, ForkedReceiverGetsTextsThroughTheFirstCallbackOnly) {
+TEST(MessageChannelPosixTest, ForkedReceiverGetsTextsThroughTheFirstCallbackOnly) {
     Pipe ready, results, errors, release;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -176,7 +176,7 @@ TEST(PosixMessageTransportTest, ForkedReceiverGetsTextsThroughTheFirstCallbackOn
     EXPECT_FALSE(receiverReachable(child));
 }
 
-TEST(PosixMessageTransportTest, TextsToAProcessWithoutReceiverAreDroppedQuietly) {
+TEST(MessageChannelPosixTest, TextsToAProcessWithoutReceiverAreDroppedQuietly) {
     const pid_t gone = ::fork();
     ASSERT_GE(gone, 0);
     if (gone == 0) ::_exit(0);
@@ -188,13 +188,13 @@ TEST(PosixMessageTransportTest, TextsToAProcessWithoutReceiverAreDroppedQuietly)
     EXPECT_EQ(capture.finish(), "");
 }
 
-TEST(PosixMessageTransportTest, WindowFunctionsReportNoWindow) {
+TEST(MessageChannelPosixTest, WindowFunctionsReportNoWindow) {
     EXPECT_EQ(ORBA::Platform::Misc::getWindowWidth(), 0u);
     EXPECT_EQ(ORBA::Platform::Misc::getWindowHeight(), 0u);
     EXPECT_FALSE(ORBA::Platform::Misc::getIsLandscapeWindow());
 }
 
-TEST(PosixMessageTransportTest, UnloadingTheLibraryStopsItsReceiver) {
+TEST(MessageChannelPosixTest, UnloadingTheLibraryStopsItsReceiver) {
     using OpenFn = void (*)(std::function<void(std::string)>);
     using SendFn = void (*)(const std::string&, const std::string&);
     const std::size_t threadsBefore = threadCount();

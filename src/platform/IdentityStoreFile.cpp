@@ -1,4 +1,4 @@
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 
 #include <algorithm>
 #include <functional>
@@ -35,15 +35,15 @@ std::size_t firstLineStartingWith(const std::string& text, const std::string& pr
 
 }  // namespace
 
-IdentityFile IdentityFile::parse(std::string_view text) {
-    IdentityFile file;
+IdentityStoreFile IdentityStoreFile::parse(std::string_view text) {
+    IdentityStoreFile file;
     file.text_.assign(text);
     // A last line without its newline still counts.
     if (!file.text_.empty() && file.text_.back() != '\n') file.text_.push_back('\n');
     return file;
 }
 
-std::size_t IdentityFile::lineOf(std::string_view name) const {
+std::size_t IdentityStoreFile::lineOf(std::string_view name) const {
     // A line is named `name` when what precedes its first '=' is the name's spelling, or, for a
     // name that merely looks escaped, the name itself as it was written before names were.
     const std::string spelled = escapeIdentityName(name);
@@ -56,14 +56,14 @@ std::size_t IdentityFile::lineOf(std::string_view name) const {
     return first;
 }
 
-std::optional<std::string> IdentityFile::find(std::string_view name) const {
+std::optional<std::string> IdentityStoreFile::find(std::string_view name) const {
     const std::size_t line = lineOf(name);
     if (line == std::string::npos) return std::nullopt;
     const std::size_t value = text_.find('=', line) + 1;
     return text_.substr(value, text_.find('\n', value) - value);
 }
 
-void IdentityFile::set(std::string_view name, std::string_view value) {
+void IdentityStoreFile::set(std::string_view name, std::string_view value) {
     std::string line = escapeIdentityName(name);
     line.append(1, '=').append(value);
     const std::size_t start = lineOf(name);

@@ -1,4 +1,4 @@
-#include "platform/DeviceQueries.h"
+#include "platform/DeviceInfo.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Linux carries each block as one datagram to an abstract-namespace Unix socket named after the
 // receiving process's id. A thread of the library receives and hands the texts over.
-#include "platform/MessageTransport.h"
+#include "platform/MessageChannel.h"
 
 #include <sys/socket.h>
 #include <sys/time.h>

@@ -1,15 +1,15 @@
-#include "platform/IdentityFile.h"
+#include "platform/IdentityStoreFile.h"
 
 #include <gtest/gtest.h>
 
-using ORBA::Platform::IdentityFile;
+using ORBA::Platform::IdentityStoreFile;
 using ORBA::Platform::identityFolder;
 using ORBA::Platform::isStorableName;
 using ORBA::Platform::isStorableValue;
 
 namespace {
 
-TEST(IdentityFileTest, KeepsEveryLineItDoesNotUnderstand) {
+TEST(IdentityStoreFileTest, KeepsEveryLineItDoesNotUnderstand) {
     const std::string text =
         "# written by hand\n"
         "\n"
@@ -18,7 +18,7 @@ TEST(IdentityFileTest, KeepsEveryLineItDoesNotUnderstand) {
         "=nameless\n"
         "url=https://x/?a=b\n"
         "crlf=1\r\n";
-    IdentityFile file = IdentityFile::parse(text);
+    IdentityStoreFile file = IdentityStoreFile::parse(text);
     EXPECT_EQ(file.serialise(), text);
     file.set("ZQ_counter_1", "0");
     EXPECT_EQ(file.serialise(), text + "ZQ_counter_1=0\n");
@@ -29,16 +29,16 @@ TEST(IdentityFileTest, KeepsEveryLineItDoesNotUnderstand) {
     EXPECT_EQ(file.find("ZQ_uuid_"), std::nullopt);
 }
 
-TEST(IdentityFileTest, LastLineWithoutNewlineCounts) {
-    IdentityFile file = IdentityFile::parse("a=1\nb=2");
+TEST(IdentityStoreFileTest, LastLineWithoutNewlineCounts) {
+    IdentityStoreFile file = IdentityStoreFile::parse("a=1\nb=2");
     EXPECT_EQ(file.find("b"), "2");
     EXPECT_EQ(file.serialise(), "a=1\nb=2\n");
-    EXPECT_EQ(IdentityFile::parse("").serialise(), "");
-    EXPECT_EQ(IdentityFile::parse("\n").serialise(), "\n");
+    EXPECT_EQ(IdentityStoreFile::parse("").serialise(), "");
+    EXPECT_EQ(IdentityStoreFile::parse("\n").serialise(), "\n");
 }
 
-TEST(IdentityFileTest, FirstLineOfANameWinsAndIsTheOneSet) {
-    IdentityFile file = IdentityFile::parse("a=1\nb=2\na=3\n");
+TEST(IdentityStoreFileTest, FirstLineOfANameWinsAndIsTheOneSet) {
+    IdentityStoreFile file = IdentityStoreFile::parse("a=1\nb=2\na=3\n");
     EXPECT_EQ(file.find("a"), "1");
     file.set("a", "");
     EXPECT_EQ(file.serialise(), "a=\nb=2\na=3\n");
@@ -56,7 +56,7 @@ TEST(IdentityFileTest, FirstLineOfANameWinsAndIsTheOneSet) {
     EXPECT_EQ(IdentityFile::parse("%%25zz=new\n%zz=old\n").find("%zz"), "new");
 }
 
-TEST(IdentityFileTest, RefusesTextsThatWouldReadBackDifferently) {
+TEST(IdentityStoreFileTest, RefusesTextsThatWouldReadBackDifferently) {
     EXPECT_TRUE(isStorableName("ZQ_uuid_com.example game"));
     EXPECT_TRUE(isStorableName(""));
     EXPECT_TRUE(isStorableName("a=b\n"));
@@ -68,9 +68,9 @@ TEST(IdentityFileTest, RefusesTextsThatWouldReadBackDifferently) {
 
 // Names the plain line cannot carry are escaped; every file written before that reads the same,
 // including a hand-made name that merely looks escaped.
-TEST(IdentityFileTest, EscapesOnlyNamesThePlainFormCannotCarry) {
+TEST(IdentityStoreFileTest, EscapesOnlyNamesThePlainFormCannotCarry) {
     const std::string old = "ZQ_uuid_a%3Db=u0\n%zz=x\n%=y\n%41=a\nZQ_counter_100%=3\n";
-    IdentityFile file = IdentityFile::parse(old);
+    IdentityStoreFile file = IdentityStoreFile::parse(old);
     EXPECT_EQ(file.find("ZQ_uuid_a%3Db"), "u0");
     EXPECT_EQ(file.find("%zz"), "x");
     EXPECT_EQ(file.find("%"), "y");
@@ -85,14 +85,14 @@ TEST(IdentityFileTest, EscapesOnlyNamesThePlainFormCannotCarry) {
     EXPECT_EQ(file.serialise(),
               "ZQ_uuid_a%3Db=u0\n%%25zz=z\n%=y\n%41=a\nZQ_counter_100%=4\n"
               "%ZQ_uuid_a%3Db=u1\n%ZQ_uuid_%25a%0Ab=u2=v\n");
-    const IdentityFile reread = IdentityFile::parse(file.serialise());
+    const IdentityStoreFile reread = IdentityStoreFile::parse(file.serialise());
     EXPECT_EQ(reread.find("ZQ_uuid_a=b"), "u1");
     EXPECT_EQ(reread.find("ZQ_uuid_%a\nb"), "u2=v");
     EXPECT_EQ(reread.find("%zz"), "z");
     EXPECT_EQ(reread.find("ZQ_uuid_a%3Db"), "u0");
 }
 
-TEST(IdentityFileTest, FolderComesFromStateHomeOrHome) {
+TEST(IdentityStoreFileTest, FolderComesFromStateHomeOrHome) {
     EXPECT_EQ(identityFolder("/state", "/home/u"), "/state/orba");
     EXPECT_EQ(identityFolder("/state//", "/home/u"), "/state/orba");
     EXPECT_EQ(identityFolder("", "/home/u"), "/home/u/.local/state/orba");

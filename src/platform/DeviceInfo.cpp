@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "platform/DeviceCaches.h"
-#include "platform/DeviceQueries.h"
+#include "platform/DeviceInfo.h"
 
 namespace ORBA {
 namespace Platform {

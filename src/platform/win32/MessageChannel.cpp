@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/DebugOutput.h"
-#include "platform/MessageTransport.h"
-#include "platform/TopLevelWindows.h"
+#include "platform/MainWindow.h"
+#include "platform/MessageChannel.h"
 
 namespace ORBA {
 namespace Platform {

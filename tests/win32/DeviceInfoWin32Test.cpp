@@ -18,7 +18,7 @@
 
 #include "SharedLibrary.h"
 #include "orba/misc/DeviceIdentity.h"
-#include "platform/DeviceQueries.h"
+#include "platform/DeviceInfo.h"
 #include "platform/win32/WinRtProjection.h"
 
 namespace ORBA {
@@ -48,7 +48,7 @@ DeviceAnswers askFromSingleThreadedApartment() {
 
 // The first calls of the process: a single-threaded apartment sees the empty caches without a
 // query; a query fills them; from then on every thread gets the kept values.
-TEST(DeviceIdentityWin32Test, WmiAnswersAreKeptAndServedToEveryApartment) {
+TEST(DeviceInfoWin32Test, WmiAnswersAreKeptAndServedToEveryApartment) {
     DeviceAnswers before = askFromSingleThreadedApartment();
     EXPECT_EQ(before.model, "");
     EXPECT_EQ(before.gpus, Names{});
@@ -69,7 +69,7 @@ TEST(DeviceIdentityWin32Test, WmiAnswersAreKeptAndServedToEveryApartment) {
     EXPECT_EQ(getDeviceModel(), "Wine");
 }
 
-TEST(DeviceIdentityWin32Test, NamesOfComputerAndUser) {
+TEST(DeviceInfoWin32Test, NamesOfComputerAndUser) {
     const std::string computer = getDeviceName();
     EXPECT_FALSE(computer.empty());
     EXPECT_EQ(computer.find('\0'), std::string::npos);
@@ -134,7 +134,7 @@ constexpr DWORD kNotImplementedCode = 0x80004001;
 // Wine registers only GlobalizationPreferences; the other classes fail as the system leaves
 // them, until the stand-in "Windows.dll" answers through the component-library fallback. Factories
 // found stay for the life of the process.
-TEST(DeviceIdentityWin32Test, WindowsRuntimeClassesThroughActivationAndFallback) {
+TEST(DeviceInfoWin32Test, WindowsRuntimeClassesThroughActivationAndFallback) {
     FakeRuntime fake;
     fake.configure(false, L"", L"");
 
@@ -232,7 +232,7 @@ std::string messageThrownWith(RestrictedErrorInfo* info, HRESULT code) {
     return "not thrown";
 }
 
-TEST(DeviceIdentityWin32Test, ErrorInformationOfAnotherFailureIsNotThisOnesMessage) {
+TEST(DeviceInfoWin32Test, ErrorInformationOfAnotherFailureIsNotThisOnesMessage) {
     constexpr DWORD kOutOfBoundsCode = 0x8000000B;
     EXPECT_EQ(messageThrownWith(new RestrictedErrorInfo(static_cast<HRESULT>(kOutOfBoundsCode),
                                                         L"No preferred language"),
@@ -244,7 +244,7 @@ TEST(DeviceIdentityWin32Test, ErrorInformationOfAnotherFailureIsNotThisOnesMessa
 }
 
 // A host that loads the library catches its exceptions by type.
-TEST(DeviceIdentityWin32Test, HostCatchesRuntimeExceptionsOfTheLoadedLibrary) {
+TEST(DeviceInfoWin32Test, HostCatchesRuntimeExceptionsOfTheLoadedLibrary) {
     FakeRuntime fake;
     fake.configure(false, L"", L"");
     OrbaTools::SharedLibrary library(OrbaTools::executableFolder() +
