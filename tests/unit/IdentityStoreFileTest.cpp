@@ -47,13 +47,13 @@ TEST(IdentityStoreFileTest, FirstLineOfANameWinsAndIsTheOneSet) {
     EXPECT_EQ(file.serialise(), "a=\nb=x=y\na=3\n");
 
     // Only a whole name at the start of a line counts, whatever surrounds it.
-    IdentityFile near = IdentityFile::parse("ab=1\nx=a=2\n a=3\nb\na=4\na=5");
+    IdentityStoreFile near = IdentityStoreFile::parse("ab=1\nx=a=2\n a=3\nb\na=4\na=5");
     EXPECT_EQ(near.find("a"), "4");
     near.set("a", "6");
     EXPECT_EQ(near.serialise(), "ab=1\nx=a=2\n a=3\nb\na=6\na=5\n");
     // A name spelled both ways: the earlier line wins.
-    EXPECT_EQ(IdentityFile::parse("%zz=old\n%%25zz=new\n").find("%zz"), "old");
-    EXPECT_EQ(IdentityFile::parse("%%25zz=new\n%zz=old\n").find("%zz"), "new");
+    EXPECT_EQ(IdentityStoreFile::parse("%zz=old\n%%25zz=new\n").find("%zz"), "old");
+    EXPECT_EQ(IdentityStoreFile::parse("%%25zz=new\n%zz=old\n").find("%zz"), "new");
 }
 
 TEST(IdentityStoreFileTest, RefusesTextsThatWouldReadBackDifferently) {
