@@ -86,6 +86,37 @@ std::string digitList() {
     return list;
 }
 
+// Many short texts, as lists of tags or item names are sent: one to six characters each.
+std::string shortStrings() {
+    static const char* const kWords[] = {"a", "ok", "red", "sword", "t42", "shield", "xp", "b7"};
+    std::string list = "[";
+    for (int i = 0; list.size() < kCommandBytes; ++i) {
+        list += '"';
+        list += kWords[i % 8];
+        list += "\",";
+    }
+    list.back() = ']';
+    return list;
+}
+
+// Objects nested several levels deep and wide at each level, with the short keys and small values
+// of game state: players holding stats, a position and an inventory of items.
+std::string deepObjects() {
+    std::string players;
+    char player[320];
+    for (int i = 0; players.size() < kCommandBytes; ++i) {
+        std::snprintf(player, sizeof player,
+                      "\"p%d\":{\"id\":%d,\"lv\":%d,\"pos\":{\"x\":%d.5,\"y\":-%d.25,\"z\":0},"
+                      "\"st\":{\"hp\":%d,\"mp\":%d,\"ok\":true},"
+                      "\"inv\":{\"a\":{\"n\":%d,\"q\":1},\"b\":{\"n\":%d,\"q\":%d}}},",
+                      i, i, i % 99, i % 1000, i % 500, 100 + i % 7, 50 + i % 3, i % 40, i % 17,
+                      i % 9);
+        players += player;
+    }
+    players.back() = '}';
+    return R"({"world":{"zone":{"players":{)" + players + "}}}";
+}
+
 std::string sendEventCommand(const std::string& attributes) {
     return R"({"event":"SendEvent","body":{"eventName":"level_up","customAttributes":)" + attributes +
            "}}";
@@ -127,6 +158,16 @@ void sendEventDigitListPeak(benchmark::State& state) {
     measure(state, sendEventCommand(digitList()));
 }
 BENCHMARK(sendEventDigitListPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void sendEventShortStringsPeak(benchmark::State& state) {
+    measure(state, sendEventCommand(shortStrings()));
+}
+BENCHMARK(sendEventShortStringsPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void sendEventDeepObjectsPeak(benchmark::State& state) {
+    measure(state, sendEventCommand(deepObjects()));
+}
+BENCHMARK(sendEventDeepObjectsPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -42,8 +42,9 @@ PluginState& pluginState() {
     return state;
 }
 
-void dispatchCommandText(const std::string& text) {
+void dispatchCommandText(std::string text) {
     JsonValue root = parseCommandText(text);
+    std::string().swap(text);  // a large command's text is not kept beside its value
     // Member access turns an array or scalar root into an empty object: no name, no body.
     const std::string name = root[Keys::kEvent].asString();
     const bool hasBody = root.contains(Keys::kBody);

@@ -6,6 +6,6 @@
 namespace ORBA {
 
 // Parses and runs one command text. Exceptions from parsing and handlers propagate.
-void dispatchCommandText(const std::string& text);
+void dispatchCommandText(std::string text);
 
 }  // namespace ORBA

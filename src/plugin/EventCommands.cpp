@@ -1,6 +1,7 @@
 // SendEvent and SendRevenueEvent: each becomes one sendEvent call on the active module.
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "plugin/CommandKeys.h"
@@ -68,14 +69,17 @@ void runSendEvent(JsonValue body) {
 
     nlohmann::json customParameters = nlohmann::json::object();
     writeContextTo(sharedContext(), customParameters);
+    std::string attributesJson;
     if (body.contains(Keys::kCustomAttributes) && body.at(Keys::kCustomAttributes).size() != 0) {
-        // Taken over rather than copied: the attributes are most of a large command. Throws the
-        // library's type error on text that is not UTF-8; nothing is sent then.
+        // Taken over rather than copied: the attributes are most of a large command, and are
+        // written as text straight away. Throws the library's type error on text that is not
+        // UTF-8; nothing is sent then.
         JsonValue attributes = std::move(body[Keys::kCustomAttributes]);
         body = JsonValue();
-        customParameters[Keys::kCustomAttributes] = JsonValue::intoJson(std::move(attributes));
+        attributesJson = JsonValue::intoJsonText(std::move(attributes));
     }
-    module->sendEvent(eventName, nlohmann::json::object(), std::move(customParameters));
+    module->sendEvent(eventName, nlohmann::json::object(), std::move(customParameters),
+                      std::move(attributesJson));
 }
 
 void runSendRevenueEvent(JsonValue body) {
@@ -84,7 +88,7 @@ void runSendRevenueEvent(JsonValue body) {
     const nlohmann::json eventParameters = makePurchaseParameters(body.at(Keys::kData));
     nlohmann::json customParameters = nlohmann::json::object();
     writeContextTo(sharedContext(), customParameters);
-    module->sendEvent(kPurchaseEventName, eventParameters, customParameters);
+    module->sendEvent(kPurchaseEventName, eventParameters, customParameters, std::string());
 }
 
 }  // namespace ORBA

@@ -1,7 +1,9 @@
 #include "plugin/JsonValue.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -16,40 +18,50 @@ bool isDroppedKind(const nlohmann::json& value) {
     return value.is_binary() || value.is_discarded();
 }
 
-// The length of the well-formed UTF-8 character starting at `text[i]`, or 0 when none does.
-std::size_t characterLength(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t at) {
-        return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u;
-    };
-    const unsigned lead = byte(i);
-    const auto continues = [&](std::size_t at, unsigned low = 0x80, unsigned high = 0xBF) {
-        return byte(at) >= low && byte(at) <= high;
-    };
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return continues(i + 1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        const unsigned high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-        return continues(i + 1, low, high) && continues(i + 2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing beyond U+10FFFF
-        return continues(i + 1, low, high) && continues(i + 2) && continues(i + 3) ? 4 : 0;
-    }
-    return 0;
+// Where `key` is or would go among `members`.
+template <typename Members>
+auto memberAt(Members& members, const std::string& key) {
+    return std::lower_bound(
+        members.begin(), members.end(), key,
+        [](const auto& member, const std::string& wanted) { return member.first < wanted; });
 }
 
-// Throws what the JSON library throws when it writes `text`, if it is not well-formed UTF-8.
-void requireUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = characterLength(text, i);
-        if (length == 0) {
-            nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
-            throw std::range_error("bad conversion");  // not reached: the library refuses it
+// Sorts members read in text order by key; of members with the same key the last one read
+// stays, as the library's own reading keeps it. Members move in place: a large object is never
+// held twice.
+void putInKeyOrder(JsonValue::ObjectMap& members) {
+    const auto notAscending = [](const auto& left, const auto& right) {
+        return !(left.first < right.first);
+    };
+    if (std::adjacent_find(members.begin(), members.end(), notAscending) == members.end()) return;
+
+    std::vector<std::uint32_t> order(members.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&members](std::uint32_t left, std::uint32_t right) {
+        const int compared = members[left].first.compare(members[right].first);
+        return compared < 0 || (compared == 0 && left < right);
+    });
+    // Position i takes the member at order[i], one cycle of the permutation at a time.
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i) continue;
+        auto held = std::move(members[i]);
+        std::size_t at = i;
+        while (order[at] != i) {
+            const std::size_t from = order[at];
+            members[at] = std::move(members[from]);
+            order[at] = static_cast<std::uint32_t>(at);
+            at = from;
         }
-        i += length;
+        members[at] = std::move(held);
+        order[at] = static_cast<std::uint32_t>(at);
     }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i + 1 < members.size() && members[i].first == members[i + 1].first) continue;
+        if (kept != i) members[kept] = std::move(members[i]);
+        ++kept;
+    }
+    members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
 }
 
 bool endsWith(const std::string& text, const std::string& end) {
@@ -165,18 +177,22 @@ void JsonValue::copyFrom(const JsonValue& other) {
 }
 
 bool JsonValue::contains(const std::string& key) const {
-    return kind_ == JsonKind::Object && payload_.object->count(key) != 0;
+    if (kind_ != JsonKind::Object) return false;
+    const auto found = memberAt(*payload_.object, key);
+    return found != payload_.object->end() && found->first == key;
 }
 
 JsonValue& JsonValue::operator[](const std::string& key) {
     if (kind_ != JsonKind::Object) *this = makeObject();
-    return (*payload_.object)[key];
+    const auto found = memberAt(*payload_.object, key);
+    if (found != payload_.object->end() && found->first == key) return found->second;
+    return payload_.object->emplace(found, key, JsonValue())->second;
 }
 
 const JsonValue& JsonValue::at(const std::string& key) const {
     if (kind_ == JsonKind::Object) {
-        const auto found = payload_.object->find(key);
-        if (found != payload_.object->end()) return found->second;
+        const auto found = memberAt(*payload_.object, key);
+        if (found != payload_.object->end() && found->first == key) return found->second;
     }
     throw std::out_of_range("invalid map<K, T> key");
 }
@@ -233,34 +249,66 @@ nlohmann::json JsonValue::toJson() const {
     return nullptr;
 }
 
-nlohmann::json JsonValue::intoJson(JsonValue&& value) {
-    JsonValue taken(std::move(value));
-    switch (taken.kind_) {
-        case JsonKind::String:
-            requireUtf8(*taken.payload_.string);
-            return std::move(*taken.payload_.string);
-        case JsonKind::Object: {
-            nlohmann::json object = nlohmann::json::object();
-            auto& target = object.get_ref<nlohmann::json::object_t&>();
-            ObjectMap& members = *taken.payload_.object;
-            while (!members.empty()) {
-                auto member = members.extract(members.begin());
-                requireUtf8(member.key());
-                nlohmann::json converted = intoJson(std::move(member.mapped()));
-                target.emplace_hint(target.end(), std::move(member.key()), std::move(converted));
+// Writes a value as the JSON library's compact dump() does, taking it apart as it goes. The
+// library itself writes every scalar, key and text, so numbers and escapes come out as its own.
+class ConsumingWriter {
+public:
+    explicit ConsumingWriter(std::string& text)
+        : text_(text),
+          library_(nlohmann::detail::output_adapter<char>(text), ' ',
+                   nlohmann::json::error_handler_t::strict) {}
+
+    void write(JsonValue& value) {
+        switch (value.kind_) {
+            case JsonKind::String: {
+                const nlohmann::json scalar(std::move(*value.payload_.string));
+                value.release();
+                writeScalar(scalar);
+                return;
             }
-            return object;
+            case JsonKind::Object: {
+                JsonValue::ObjectMap& members = *value.payload_.object;
+                text_ += '{';
+                for (std::size_t i = 0; i < members.size(); ++i) {
+                    if (i != 0) text_ += ',';
+                    writeScalar(nlohmann::json(std::move(members[i].first)));
+                    text_ += ':';
+                    write(members[i].second);
+                }
+                text_ += '}';
+                break;
+            }
+            case JsonKind::Array: {
+                JsonValue::ArrayList& elements = *value.payload_.array;
+                text_ += '[';
+                for (std::size_t i = 0; i < elements.size(); ++i) {
+                    if (i != 0) text_ += ',';
+                    write(elements[i]);
+                }
+                text_ += ']';
+                break;
+            }
+            default:
+                writeScalar(value.toJson());
+                break;
         }
-        case JsonKind::Array: {
-            nlohmann::json array = nlohmann::json::array();
-            auto& target = array.get_ref<nlohmann::json::array_t&>();
-            ArrayList& elements = *taken.payload_.array;
-            target.reserve(elements.size());
-            for (JsonValue& element : elements) target.push_back(intoJson(std::move(element)));
-            return array;
-        }
-        default: return taken.toJson();
+        value.release();
     }
+
+private:
+    void writeScalar(const nlohmann::json& scalar) {
+        library_.dump(scalar, /*pretty_print=*/false, /*ensure_ascii=*/false, /*indent_step=*/0);
+    }
+
+    std::string& text_;
+    nlohmann::detail::serializer<nlohmann::json> library_;
+};
+
+std::string JsonValue::intoJsonText(JsonValue&& value) {
+    JsonValue taken(std::move(value));
+    std::string text;
+    ConsumingWriter(text).write(taken);
+    return text;
 }
 
 JsonValue JsonValue::fromJson(const nlohmann::json& value) {
@@ -275,7 +323,8 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
             JsonValue object = makeObject();
             for (const auto& member : value.items()) {
                 if (isDroppedKind(member.value())) continue;
-                object.payload_.object->emplace(member.key(), fromJson(member.value()));
+                // The library's objects are in the same key order.
+                object.payload_.object->emplace_back(member.key(), fromJson(member.value()));
             }
             return object;
         }
@@ -291,10 +340,59 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
     }
 }
 
+// The member or element count of every object and array of a text, in the order they open.
+// Knowing them, the reader gives each its exact room: grown by doubling, a long array of small
+// numbers would take up to three times its final size while it moves.
+class ContainerCounter {
+public:
+    std::vector<std::uint32_t> counts;
+
+    bool null() { return element(); }
+    bool boolean(bool) { return element(); }
+    bool number_integer(std::int64_t) { return element(); }
+    bool number_unsigned(std::uint64_t) { return element(); }
+    bool number_float(double, const std::string&) { return element(); }
+    bool string(std::string&) { return element(); }
+    bool binary(nlohmann::json::binary_t&) { return element(); }
+    bool start_object(std::size_t) { return open(); }
+    bool key(std::string&) { return true; }
+    bool end_object() { return close(); }
+    bool start_array(std::size_t) { return open(); }
+    bool end_array() { return close(); }
+    // The reading pass reports the error.
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        return false;
+    }
+
+private:
+    // A key given twice counts twice: the room is a bound, not the final size.
+    bool element() {
+        if (!open_.empty()) ++counts[open_.back()];
+        return true;
+    }
+    // Stops where the reading pass refuses the nesting.
+    bool open() {
+        element();
+        if (open_.size() >= static_cast<std::size_t>(kMaxCommandDepth)) return false;
+        open_.push_back(counts.size());
+        counts.push_back(0);
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+
+    std::vector<std::size_t> open_;
+};
+
 // Builds the command's value straight from the parser's events, without the library's own tree
 // in between: a large command is held once, not twice.
 class CommandTextReader {
 public:
+    // `sizes`: what ContainerCounter found in the same text, or nothing.
+    explicit CommandTextReader(const std::vector<std::uint32_t>& sizes) : sizes_(sizes) {}
+
     JsonValue root;
 
     bool null() { return place(JsonValue()) != nullptr; }
@@ -309,13 +407,27 @@ public:
     // Text never holds binary values.
     bool binary(nlohmann::json::binary_t&) { return place(JsonValue()) != nullptr; }
 
-    bool start_object(std::size_t) { return open(JsonValue::makeObject()); }
-    bool key(std::string& name) {
-        member_ = &(*open_.back()->payload_.object)[std::move(name)];
+    bool start_object(std::size_t) {
+        open(JsonValue::makeObject());
+        open_.back()->payload_.object->reserve(nextSize());
         return true;
     }
-    bool end_object() { return close(); }
-    bool start_array(std::size_t) { return open(JsonValue::makeArray()); }
+    // Members come in text order and are sorted when the object closes.
+    bool key(std::string& name) {
+        JsonValue::ObjectMap& members = *open_.back()->payload_.object;
+        members.emplace_back(std::move(name), JsonValue());
+        member_ = &members.back().second;
+        return true;
+    }
+    bool end_object() {
+        putInKeyOrder(*open_.back()->payload_.object);
+        return close();
+    }
+    bool start_array(std::size_t) {
+        open(JsonValue::makeArray());
+        open_.back()->payload_.array->reserve(nextSize());
+        return true;
+    }
     bool end_array() { return close(); }
 
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
@@ -357,13 +469,32 @@ private:
         return true;
     }
 
+    // The counted size of the container just opened; 0 when not counted.
+    std::size_t nextSize() {
+        const std::size_t index = nextContainer_++;
+        return index < sizes_.size() ? sizes_[index] : 0;
+    }
+
     std::vector<JsonValue*> open_;
     JsonValue* member_ = nullptr;
+    const std::vector<std::uint32_t>& sizes_;
+    std::size_t nextContainer_ = 0;
 };
 
+// Below this a command is read in one pass: its containers are too small for their growth to
+// matter.
+const std::size_t kCountedTextBytes = 16 << 10;
+
 JsonValue parseCommandText(const std::string& text) {
-    CommandTextReader reader;
+    std::vector<std::uint32_t> sizes;
+    CommandTextReader reader(sizes);
     try {
+        if (text.size() >= kCountedTextBytes) {
+            ContainerCounter counter;
+            nlohmann::json::sax_parse(text, &counter, nlohmann::json::input_format_t::json,
+                                      /*strict=*/true, /*ignore_comments=*/false);
+            sizes = std::move(counter.counts);
+        }
         nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json,
                                   /*strict=*/true, /*ignore_comments=*/false);
     } catch (const Core::ORBAJsonException&) {

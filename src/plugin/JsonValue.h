@@ -3,11 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <string>
-#include <vector>
-
 #include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace ORBA {
 
@@ -23,8 +22,9 @@ enum class JsonKind : std::int32_t {
 
 class JsonValue {
 public:
-    // Members ordered by byte-wise key comparison.
-    using ObjectMap = std::map<std::string, JsonValue>;
+    // Members ordered by byte-wise key comparison, each key once. Kept in one block rather than
+    // a tree: a member of a large command costs half as much, and its value stays in place.
+    using ObjectMap = std::vector<std::pair<std::string, JsonValue>>;
     using ArrayList = std::vector<JsonValue>;
 
     JsonValue() noexcept;  // Null
@@ -49,6 +49,7 @@ public:
     bool contains(const std::string& key) const;
 
     // Turns a non-Object into an empty Object first, then returns the member, inserting Null.
+    // Adding a member moves the object's other members.
     JsonValue& operator[](const std::string& key);
 
     // The member of an Object; throws std::out_of_range("invalid map<K, T> key") when absent.
@@ -74,15 +75,16 @@ public:
 
     // The same value as the JSON library's value.
     nlohmann::json toJson() const;
-    // The same as toJson, but takes the texts over instead of copying them and frees `value` as
-    // it goes, so that a large value is never held twice. Throws the JSON library's type error,
-    // as toJsonText does, on a text that is not well-formed UTF-8.
-    static nlohmann::json intoJson(JsonValue&& value);
+    // The text toJsonText gives (a scalar at the top level is written too), written while
+    // `value` is taken apart, so that a large value and its text are not held in full together.
+    // Throws the JSON library's type error, as toJsonText does, on text that is not UTF-8.
+    static std::string intoJsonText(JsonValue&& value);
     // Kind-by-kind conversion; byte arrays and discarded values yield Null.
     static JsonValue fromJson(const nlohmann::json& value);
 
 private:
     friend class CommandTextReader;
+    friend class ConsumingWriter;
 
     void release() noexcept;
     void copyFrom(const JsonValue& other);

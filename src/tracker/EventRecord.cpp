@@ -20,6 +20,41 @@ void appendSerialised(std::string& body, const nlohmann::json& value) {
     writer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false, /*indent_step=*/0);
 }
 
+// The custom parameters as one object with the attributes' text among its members, where the
+// library's key order puts "customAttributes".
+void appendCustomParameters(std::string& body, const nlohmann::json& parameters,
+                            const std::string& attributesJson) {
+    static const std::string kAttributesKey = "customAttributes";
+    if (attributesJson.empty() || !parameters.is_object()) {
+        appendSerialised(body, parameters);
+        return;
+    }
+    bool first = true;
+    bool attributesWritten = false;
+    const auto separate = [&] {
+        body += first ? '{' : ',';
+        first = false;
+    };
+    const auto writeAttributes = [&] {
+        separate();
+        body += '"' + kAttributesKey + "\":";
+        body += attributesJson;
+        attributesWritten = true;
+    };
+    for (const auto& member : parameters.get_ref<const nlohmann::json::object_t&>()) {
+        if (!attributesWritten && !(member.first < kAttributesKey)) {
+            writeAttributes();
+            if (member.first == kAttributesKey) continue;  // the text stands for it
+        }
+        separate();
+        body += quoted(member.first);
+        body += ':';
+        appendSerialised(body, member.second);
+    }
+    if (!attributesWritten) writeAttributes();
+    body += '}';
+}
+
 void appendDeviceId(std::string& body, const DeviceId& id) {
     body += "{\"type\":";
     body += quoted(id.type);
@@ -58,7 +93,10 @@ std::string buildEventBody(const EventRecord& record, bool includeEvent, bool wr
     if (record.deviceIds.empty() || (writeSecondDeviceId && record.deviceIds.size() < 2)) {
         throw std::logic_error("event record lacks its device ids");
     }
-    std::string body = "{\"device_ids\":[";
+    std::string body;
+    // The attributes are nearly all of a large body: room for them up front spares a copy.
+    if (includeEvent) body.reserve(record.customAttributesJson.size() + 1024);
+    body += "{\"device_ids\":[";
     appendDeviceId(body, record.deviceIds[0]);
     if (writeSecondDeviceId) {
         body += ',';
@@ -78,7 +116,7 @@ std::string buildEventBody(const EventRecord& record, bool includeEvent, bool wr
         body += quoted(record.eventName);
         if (!record.eventCustomParameters.is_null()) {
             body += ",\"event_custom_parameters\":";
-            appendSerialised(body, record.eventCustomParameters);
+            appendCustomParameters(body, record.eventCustomParameters, record.customAttributesJson);
         }
     }
     if (!record.customerUserId.empty()) {

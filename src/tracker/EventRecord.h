@@ -30,6 +30,10 @@ struct EventRecord {
     std::string eventName;
     nlohmann::json eventParameters;        // null unless in-app
     nlohmann::json eventCustomParameters;  // null unless in-app
+    // Unless empty, the JSON text of eventCustomParameters' member "customAttributes", written
+    // as given at that key's place in the object's order; ignored unless the custom parameters
+    // are an object.
+    std::string customAttributesJson;
 };
 
 // Frees `value` from the leaves up. The JSON library frees a container through a list of all its

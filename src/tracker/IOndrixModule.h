@@ -22,8 +22,11 @@ public:
     virtual void holdSession() = 0;
     virtual void setCustomerUserId(const std::string& customerUserId) = 0;
     // The parameters are handed over, so that a large event is never copied on its way out.
+    // `customAttributesJson`, unless empty, is the JSON text of the custom parameters' member
+    // "customAttributes", written ahead: as a value of the JSON library the attributes would be
+    // held a second time beside the command's own value.
     virtual void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
-                           nlohmann::json customParameters) = 0;
+                           nlohmann::json customParameters, std::string customAttributesJson) = 0;
 };
 
 }  // namespace ORBA

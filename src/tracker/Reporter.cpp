@@ -106,13 +106,14 @@ void Reporter::setCustomerUserId(const std::string& customerUserId) {
 }
 
 void Reporter::sendEvent(const std::string& eventName, nlohmann::json eventParameters,
-                         nlohmann::json customParameters) {
+                         nlohmann::json customParameters, std::string customAttributesJson) {
     if (sessionPending_ || !configured()) return;  // dropped, not queued
     const TrackerClient client = makeClient();
     EventRecord record = makeRecord(client);
     record.eventName = eventName;
     record.eventParameters = std::move(eventParameters);
     record.eventCustomParameters = std::move(customParameters);
+    record.customAttributesJson = std::move(customAttributesJson);
     recordOutcome(client, client.sendInApp(record), EventKind::InApp);
     dismantle(record.eventCustomParameters);
 }

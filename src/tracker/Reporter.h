@@ -44,7 +44,7 @@ public:
     void setCustomerUserId(const std::string& customerUserId);
     // Posts an in-app event, unless "session pending" drops it.
     void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
-                   nlohmann::json customParameters);
+                   nlohmann::json customParameters, std::string customAttributesJson);
 
     bool sessionPending() const { return sessionPending_; }
     bool steamIdEnabled() const { return steamIdEnabled_; }

@@ -21,8 +21,9 @@ public:
         reporter_->setCustomerUserId(customerUserId);
     }
     void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
-                   nlohmann::json customParameters) override {
-        reporter_->sendEvent(eventName, std::move(eventParameters), std::move(customParameters));
+                   nlohmann::json customParameters, std::string customAttributesJson) override {
+        reporter_->sendEvent(eventName, std::move(eventParameters), std::move(customParameters),
+                             std::move(customAttributesJson));
     }
 
     const Reporter& reporter() const { return *reporter_; }

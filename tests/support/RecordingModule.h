@@ -50,8 +50,11 @@ public:
         log_->calls.push_back(name_ + " setCustomerUserId(" + id + ")");
     }
     void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
-                   nlohmann::json customParameters) override {
+                   nlohmann::json customParameters, std::string customAttributesJson) override {
         log_->calls.push_back(name_ + " sendEvent(" + eventName + ")");
+        if (!customAttributesJson.empty()) {
+            customParameters["customAttributes"] = nlohmann::json::parse(customAttributesJson);
+        }
         log_->events.push_back({eventName, std::move(eventParameters), std::move(customParameters)});
     }
 

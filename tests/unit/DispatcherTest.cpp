@@ -120,7 +120,7 @@ public:
     }
     void holdSession() override {}
     void setCustomerUserId(const std::string&) override {}
-    void sendEvent(const std::string&, nlohmann::json, nlohmann::json) override {}
+    void sendEvent(const std::string&, nlohmann::json, nlohmann::json, std::string) override {}
 
 private:
     bool standard_;

@@ -54,6 +54,27 @@ TEST(EventRecordTest, InAppBodiesPutParametersBeforeNameAndCustomerLast) {
               kHead + R"(,"event_parameters":null,"event_name":"zq_purchase","event_custom_parameters":{}})");
 }
 
+TEST(EventRecordTest, AttributesTextTakesItsPlaceAmongTheCustomParameters) {
+    EventRecord record = sampleRecord();
+    record.eventName = "e";
+    record.eventParameters = nlohmann::json::object();
+    const std::string attributes = R"({"hero":"mage","tags":[1,2.5]})";
+    const auto customParametersOf = [&record] {
+        const std::string body = buildEventBody(record, true, false);
+        const std::string key = R"("event_custom_parameters":)";
+        return body.substr(body.find(key) + key.size());
+    };
+    for (const nlohmann::json& context :
+         {nlohmann::json{{"analyticsId", "an"}, {"appId", "ap"}, {"did", "d"}, {"serverId", "s"}},
+          nlohmann::json{{"zz", 1}}, nlohmann::json{{"a", 1}}, nlohmann::json::object()}) {
+        nlohmann::json whole = context;
+        whole["customAttributes"] = nlohmann::json::parse(attributes);
+        record.eventCustomParameters = context;
+        record.customAttributesJson = attributes;
+        EXPECT_EQ(customParametersOf(), whole.dump() + "}");
+    }
+}
+
 TEST(EventRecordTest, SecondDeviceIdFollowsTheFirst) {
     EventRecord record = sampleRecord();
     record.deviceIds.push_back({"steamid", "76561197960287930"});

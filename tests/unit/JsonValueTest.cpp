@@ -1,9 +1,12 @@
-#include "plugin/JsonValue.h"
-
-#include <stdexcept>
-
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "plugin/JsonValue.h"
 #include "plugin/OrbaJsonException.h"
 
 using ORBA::JsonKind;
@@ -106,6 +109,66 @@ TEST(JsonValueTest, SerialisesCompactlyInByteOrderAndStrictOnUtf8) {
     JsonValue bad = JsonValue::makeObject();
     bad["k"] = JsonValue("\xFF");
     EXPECT_THROW(bad.toJsonText(), nlohmann::json::type_error);
+}
+
+// A large text (read with its containers counted first) with keys out of order and given twice.
+std::string largeUnorderedText() {
+    std::string text = "{";
+    for (int i = 3000; i > 0; --i) {
+        text += "\"k" + std::to_string(i % 1000) + "\":[" + std::to_string(i) +
+                ",{\"z\":" + std::to_string(-i) + ",\"a\":[" +
+                std::string(static_cast<std::size_t>(i % 7), '1') + "]},\"s" + std::to_string(i) +
+                "\"],";
+    }
+    text.back() = '}';
+    return text;
+}
+
+TEST(JsonValueTest, IntoJsonTextWritesWhatTheLibraryWrites) {
+    std::vector<JsonValue> shapes;
+    for (
+        const std::string& text : std::vector<std::string>{
+            R"([0.1,1e300,-0.0,0.0,5e-324,1.7976931348623157e308,123456789.125,1e21,1e-7,3.0,-2.5e10])",
+            R"([9223372036854775807,-9223372036854775808,18446744073709551615,0,-1])",
+            R"({"q":"\"\\\/\b\f\n\r\t","c":"\u0001\u001f\u007f\u0000","u":"\u00e9\u65e5\ud83d\ude00"})",
+            "{\"k\xC3\xA9y\\n\":[\"\xC3\xA9\",\"\xE6\x97\xA5\xE6\x9C\xAC\"],\"\":\"\","
+            "\"\xF0\x9F\x98\x80\":{}}",
+            R"({"b":{"a":[{"z":[[],{}],"y":null,"x":true,"w":false}],"A":{"":""}},"a":[[1,[2,[3]]]]})",
+            R"({"dup":1,"b":0,"dup":[2],"a":0,"dup":"last"})", largeUnorderedText()}) {
+        shapes.push_back(parseCommandText(text));
+    }
+    EXPECT_EQ(shapes.back().toJson(), nlohmann::json::parse(largeUnorderedText()));
+    shapes.emplace_back(std::nan(""));
+    shapes.emplace_back(-std::numeric_limits<double>::infinity());
+    shapes.emplace_back(std::int64_t{-7});
+    shapes.emplace_back("text");
+    shapes.emplace_back();
+    for (const JsonValue& shape : shapes) {
+        EXPECT_EQ(JsonValue::intoJsonText(JsonValue(shape)),
+                  shape.toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::strict));
+    }
+
+    // Text that is not UTF-8, as a value or as a key, fails with the library's own error.
+    for (const bool asKey : {false, true}) {
+        JsonValue bad = parseCommandText(R"({"a":[1,"ok"],"c":2})");
+        if (asKey) {
+            bad["b\xC3("] = JsonValue(std::int64_t{1});
+        } else {
+            bad["b"] = JsonValue("x\xC3(");
+        }
+        std::string expected;
+        try {
+            bad.toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+        } catch (const nlohmann::json::type_error& error) {
+            expected = error.what();
+        }
+        try {
+            JsonValue::intoJsonText(std::move(bad));
+            ADD_FAILURE() << "no error";
+        } catch (const nlohmann::json::type_error& error) {
+            EXPECT_EQ(error.what(), expected);
+        }
+    }
 }
 
 }  // namespace

@@ -141,10 +141,10 @@ TEST_F(SteamReportingTest, EventsBetweenInitAndSessionStartAreDropped) {
     ASSERT_TRUE(module.init(ORBA::readTrackerConfig(ORBA::parseCommandText(R"({"key":"k"})"))));
     EXPECT_EQ(module.reporter().appId(), "480");
     EXPECT_TRUE(module.reporter().steamIdEnabled());
-    module.sendEvent("e", nlohmann::json::object(), nlohmann::json::object());
+    module.sendEvent("e", nlohmann::json::object(), nlohmann::json::object(), "");
     EXPECT_TRUE(fake.requests.empty());
     module.startSession(false);
-    module.sendEvent("e", nlohmann::json::object(), nlohmann::json::object());
+    module.sendEvent("e", nlohmann::json::object(), nlohmann::json::object(), "");
     ASSERT_EQ(fake.requests.size(), 2u);
     EXPECT_EQ(path(1), "/v1.0/c2s/inapp/app/steam/480");
 }
