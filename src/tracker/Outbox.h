@@ -24,18 +24,21 @@ struct StoredRequest {
     HttpRequest request;
 };
 
+// Any thread may call any member at any time; store() lists no folder in the usual case, so it
+// stays cheap enough for the game's thread.
 class Outbox {
 public:
     // The outbox of `appId` in `folder` (created on first store). The platform's folder is
-    // Platform::outboxFolder().
-    Outbox(std::string folder, std::string appId);
+    // Platform::outboxFolder(). `maxRequests` is the bound; tests make it small.
+    Outbox(std::string folder, std::string appId, std::size_t maxRequests = kMaxStoredRequests);
     ~Outbox();
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;
 
     // Writes `request` to disk before returning (no fsync: a process crash loses nothing stored, a
     // power cut may lose the last second). Makes room first when full. False, with a log line,
-    // when it could not be stored.
+    // when it could not be stored, or when it is an in-app request and only launch requests fill
+    // the outbox (a launch request is then stored beyond the bound).
     bool store(EventKind kind, const HttpRequest& request);
 
     // The stored requests, oldest first. A damaged or foreign file is set aside with a log line.

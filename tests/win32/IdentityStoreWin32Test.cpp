@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/IdentityStore.h"
+#include "platform/OutboxFolder.h"
 #include "support/IdentityStoreSandbox.h"
 
 using ORBA::Platform::readIdentityValue;
@@ -178,6 +179,13 @@ TEST_F(IdentityStoreWin32Test, StoredValueWinsOverTheRunKey) {
     ASSERT_TRUE(writeIdentityValue("IdentityTest_a", ""));
     EXPECT_EQ(readIdentityValue("IdentityTest_a", 2048), "");
     EXPECT_EQ(queryRaw(kRunPath, "IdentityTest_a").bytes, std::string("old\0", 4));
+}
+
+// Stored requests sit beside the other per-user application data, not in the registry.
+TEST(OutboxFolderWin32Test, IsUnderLocalApplicationData) {
+    char local[MAX_PATH];
+    ASSERT_GT(GetEnvironmentVariableA("LOCALAPPDATA", local, MAX_PATH), 0u);
+    EXPECT_EQ(ORBA::Platform::outboxFolder(), std::string(local) + "\\ORBA\\Tracker\\outbox");
 }
 
 }  // namespace

@@ -1,0 +1,38 @@
+// Where the outbox of background delivery keeps its files, and the few operating-system services
+// it needs beyond portable file access: private folders and the sending claim.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace ORBA {
+namespace Platform {
+
+// The folder holding every app id's outbox, as UTF-8: "outbox" in the identity file's folder on
+// Linux, %LOCALAPPDATA%\ORBA\Tracker\outbox on Windows. Empty when the system names no such place.
+std::string outboxFolder();
+
+// Creates `path` (UTF-8) and its missing parents, private to the user where the system has such a
+// notion. True when the folder exists afterwards.
+bool makePrivateFolders(const std::string& path);
+
+// An exclusive claim on a lock file, held while the object lives and released by the system when
+// the process ends however it ends. Exclusive between objects, even of one process.
+class FileClaim {
+public:
+    FileClaim();
+    ~FileClaim();
+    FileClaim(const FileClaim&) = delete;
+    FileClaim& operator=(const FileClaim&) = delete;
+
+    // Creates the file at `path` (UTF-8) when absent and claims it without waiting. Returns true
+    // when this object holds the claim, also when it already did.
+    bool tryClaim(const std::string& path);
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> handle_;
+};
+
+}  // namespace Platform
+}  // namespace ORBA

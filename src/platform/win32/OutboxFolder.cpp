@@ -1,0 +1,96 @@
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "platform/OutboxFolder.h"
+
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "core/Utf.h"
+#include "platform/win32/Win32Handles.h"
+
+namespace ORBA {
+namespace Platform {
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+    const std::u16string text = Core::utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string narrow(const wchar_t* text) {
+    const std::wstring_view view(text);
+    return Core::utf16ToUtf8(std::u16string(view.begin(), view.end()));
+}
+
+std::string localAppData() {
+    PWSTR path = nullptr;
+    std::string folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) &&
+        path != nullptr) {
+        folder = narrow(path);
+    }
+    CoTaskMemFree(path);
+    if (!folder.empty()) return folder;
+    // A profile whose known folders cannot be resolved may still say where through the variable.
+    wchar_t buffer[MAX_PATH * 2];
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH * 2);
+    if (length == 0 || length >= MAX_PATH * 2) return std::string();
+    return narrow(buffer);
+}
+
+}  // namespace
+
+std::string outboxFolder() {
+    try {
+        const std::string base = localAppData();
+        return base.empty() ? base : base + "\\ORBA\\Tracker\\outbox";
+    } catch (const std::range_error&) {
+        return std::string();  // an unpaired surrogate in the profile path
+    }
+}
+
+bool makePrivateFolders(const std::string& path) {
+    // The local application data folder is already private to its user; folders made inside it
+    // inherit that.
+    try {
+        const std::filesystem::path folder(wide(path));
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        return std::filesystem::is_directory(folder, error);
+    } catch (const std::range_error&) {
+        return false;
+    }
+}
+
+struct FileClaim::Handle {
+    FileHandle file;
+};
+
+FileClaim::FileClaim() : handle_(std::make_unique<Handle>()) {}
+
+FileClaim::~FileClaim() = default;
+
+bool FileClaim::tryClaim(const std::string& path) {
+    if (handle_->file.valid()) return true;
+    std::wstring name;
+    try {
+        name = wide(path);
+    } catch (const std::range_error&) {
+        return false;
+    }
+    // A handle that shares nothing keeps every other open out, from this process or another,
+    // until it is closed, which the system does for a process that ends.
+    handle_->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return handle_->file.valid();
+}
+
+}  // namespace Platform
+}  // namespace ORBA

@@ -1,0 +1,493 @@
+// Stored requests live one per file in the app id's folder, named by their id so that a sorted
+// listing is the order they were made in, whichever process made them. A file is written under a
+// temporary name and renamed into place, so a name ending in ".req" always holds a whole request;
+// whatever else turns up there is moved to "set-aside" rather than lost or sent.
+//
+// The file format, version 1 (every length a decimal count of bytes):
+//   "ORBA outbox request 1\n"
+//   then, in this order, one field each: app, kind, url, user-agent, authorization, ca-file, body,
+//   each written as  <name> ' ' <length> '\n' <bytes> '\n'
+//   then "end\n" as the last four bytes.
+// The kind is "first-open", "session" or "in-app".
+#include "tracker/Outbox.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "core/Hex.h"
+#include "orba/Logger.h"
+#include "platform/MainWindow.h"
+#include "platform/OutboxFolder.h"
+
+namespace ORBA {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kMagic = "ORBA outbox request ";
+constexpr std::string_view kVersion = "1";
+constexpr const char* kRequestSuffix = ".req";
+constexpr const char* kTemporarySuffix = ".tmp";
+constexpr const char* kLockName = "sending.lock";
+constexpr const char* kSetAsideName = "set-aside";
+// A writer renames its temporary within microseconds; one this old belongs to a dead writer.
+constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
+// Far beyond any real request, small enough to read into memory.
+constexpr std::uintmax_t kMaxFileBytes = 16 * 1024 * 1024;
+// File names stay well inside every file system's limit; longer app ids keep a readable start
+// and a hash of the whole.
+constexpr std::size_t kMaxFolderNameLength = 96;
+constexpr std::size_t kKeptNameLength = 60;
+// "<20-digit ns time>-<10-digit pid>-<20-digit sequence>"
+constexpr std::size_t kIdLength = 20 + 1 + 10 + 1 + 20;
+
+const char* kindName(EventKind kind) {
+    switch (kind) {
+        case EventKind::FirstOpen:
+            return "first-open";
+        case EventKind::Session:
+            return "session";
+        case EventKind::InApp:
+            return "in-app";
+    }
+    return "in-app";
+}
+
+std::optional<EventKind> kindFromName(std::string_view name) {
+    for (const EventKind kind : {EventKind::FirstOpen, EventKind::Session, EventKind::InApp}) {
+        if (name == kindName(kind)) return kind;
+    }
+    return std::nullopt;
+}
+
+bool isLaunch(EventKind kind) { return kind == EventKind::FirstOpen || kind == EventKind::Session; }
+
+// Ids sort in the order they were made: by wall-clock time, kept strictly rising within a process
+// so that a clock stepped back cannot reorder one process's own requests.
+std::string makeId() {
+    static std::atomic<std::uint64_t> lastTime{0};
+    static std::atomic<std::uint64_t> sequence{0};
+    const auto now =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count());
+    std::uint64_t previous = lastTime.load();
+    std::uint64_t time = 0;
+    do {
+        time = std::max(now, previous + 1);
+    } while (!lastTime.compare_exchange_weak(previous, time));
+    char text[kIdLength + 1];
+    std::snprintf(text, sizeof text, "%020llu-%010lu-%020llu",
+                  static_cast<unsigned long long>(time),
+                  static_cast<unsigned long>(Platform::currentProcessId()),
+                  static_cast<unsigned long long>(sequence.fetch_add(1)));
+    return text;
+}
+
+bool isId(std::string_view text) {
+    if (text.size() != kIdLength) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 20 || i == 31;
+        if (dash ? text[i] != '-' : (text[i] < '0' || text[i] > '9')) return false;
+    }
+    return true;
+}
+
+// The id a file name carries before `suffix`, or nothing when it is not such a name.
+std::optional<std::string> idOf(const std::string& name, std::string_view suffix) {
+    if (name.size() != kIdLength + suffix.size() ||
+        name.compare(kIdLength, suffix.size(), suffix) != 0) {
+        return std::nullopt;
+    }
+    std::string id = name.substr(0, kIdLength);
+    if (!isId(id)) return std::nullopt;
+    return id;
+}
+
+// Letters are kept lower-case only, so that two app ids differing in case never share a folder
+// on a file system that ignores case; the prefix keeps clear of names Windows reserves ("con").
+std::string appFolderName(const std::string& appId) {
+    std::string name = "app-";
+    for (const char c : appId) {
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
+            name.push_back(c);
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            name += '%' + Core::bytesToHex(&byte, 1, true);
+        }
+    }
+    if (name.size() > kMaxFolderNameLength) {
+        std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+        for (const char c : appId) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        unsigned char bytes[8];
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
+        name = name.substr(0, kKeptNameLength) + "#" + Core::bytesToHex(bytes, sizeof bytes, false);
+    }
+    return name;
+}
+
+void appendField(std::string& out, std::string_view name, std::string_view value) {
+    out.append(name);
+    out.push_back(' ');
+    out += std::to_string(value.size());
+    out.push_back('\n');
+    out.append(value);
+    out.push_back('\n');
+}
+
+std::string encode(const std::string& appId, EventKind kind, const HttpRequest& request) {
+    std::string out;
+    out.reserve(160 + appId.size() + request.url.size() + request.userAgent.size() +
+                request.authorization.size() + request.caFile.size() + request.body.size());
+    out.append(kMagic);
+    out.append(kVersion);
+    out.push_back('\n');
+    appendField(out, "app", appId);
+    appendField(out, "kind", kindName(kind));
+    appendField(out, "url", request.url);
+    appendField(out, "user-agent", request.userAgent);
+    appendField(out, "authorization", request.authorization);
+    appendField(out, "ca-file", request.caFile);
+    appendField(out, "body", request.body);
+    out += "end\n";
+    return out;
+}
+
+struct Decoded {
+    const char* problem = nullptr;  // why the text is not a stored request; null when it is
+    std::string appId;
+    EventKind kind = EventKind::InApp;
+    HttpRequest request;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string_view text) : text_(text) {}
+
+    // Reads `expected` exactly.
+    bool literal(std::string_view expected) {
+        if (text_.size() - pos_ < expected.size()) {
+            truncated_ = text_.compare(pos_, std::string_view::npos,
+                                       expected.substr(0, text_.size() - pos_)) == 0;
+            return false;
+        }
+        if (text_.compare(pos_, expected.size(), expected) != 0) return false;
+        pos_ += expected.size();
+        return true;
+    }
+
+    bool field(std::string_view name, std::string& value) {
+        if (!literal(name) || !literal(" ")) return false;
+        std::size_t length = 0;
+        std::size_t digits = 0;
+        while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9' && digits < 10) {
+            length = length * 10 + static_cast<std::size_t>(text_[pos_] - '0');
+            ++pos_;
+            ++digits;
+        }
+        if (pos_ == text_.size()) truncated_ = true;
+        if (digits == 0 || !literal("\n")) return false;
+        if (text_.size() - pos_ < length) {
+            truncated_ = true;
+            return false;
+        }
+        value.assign(text_.substr(pos_, length));
+        pos_ += length;
+        return literal("\n");
+    }
+
+    bool atEnd() const { return pos_ == text_.size(); }
+    bool truncated() const { return truncated_; }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    bool truncated_ = false;
+};
+
+Decoded decode(std::string_view text) {
+    Decoded decoded;
+    Reader reader(text);
+    if (!reader.literal(kMagic)) {
+        decoded.problem = reader.truncated() ? "truncated" : "not a stored request";
+        return decoded;
+    }
+    const std::size_t versionEnd = text.find('\n', kMagic.size());
+    if (versionEnd == std::string_view::npos) {
+        decoded.problem = "truncated";
+        return decoded;
+    }
+    if (text.substr(kMagic.size(), versionEnd - kMagic.size()) != kVersion) {
+        decoded.problem = "unknown version";
+        return decoded;
+    }
+    reader.literal(text.substr(kMagic.size(), versionEnd + 1 - kMagic.size()));
+    std::string kind;
+    HttpRequest& request = decoded.request;
+    const bool read = reader.field("app", decoded.appId) && reader.field("kind", kind) &&
+                      reader.field("url", request.url) &&
+                      reader.field("user-agent", request.userAgent) &&
+                      reader.field("authorization", request.authorization) &&
+                      reader.field("ca-file", request.caFile) &&
+                      reader.field("body", request.body) && reader.literal("end\n");
+    if (!read) {
+        decoded.problem = reader.truncated() ? "truncated" : "damaged";
+        return decoded;
+    }
+    if (!reader.atEnd()) {
+        decoded.problem = "damaged";
+        return decoded;
+    }
+    const std::optional<EventKind> parsedKind = kindFromName(kind);
+    if (!parsedKind) {
+        decoded.problem = "unknown kind";
+        return decoded;
+    }
+    decoded.kind = *parsedKind;
+    return decoded;
+}
+
+enum class ReadOutcome { Read, Gone, TooLarge, Failed };
+
+ReadOutcome readFile(const fs::path& path, std::string& text) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error) return fs::exists(path, error) ? ReadOutcome::Failed : ReadOutcome::Gone;
+    if (size > kMaxFileBytes) return ReadOutcome::TooLarge;
+    std::ifstream in(path, std::ios::binary);
+    // The sender of another process may have removed it since it was listed.
+    if (!in) return fs::exists(path, error) ? ReadOutcome::Failed : ReadOutcome::Gone;
+    text.resize(static_cast<std::size_t>(size));
+    in.read(text.data(), static_cast<std::streamsize>(size));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    // One more byte means it grew: a whole request file never changes once in place.
+    if (in.peek() != std::ifstream::traits_type::eof()) return ReadOutcome::Failed;
+    return ReadOutcome::Read;
+}
+
+bool writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    return !out.fail();
+}
+
+}  // namespace
+
+struct Outbox::State {
+    std::string appId;
+    std::size_t maxRequests = kMaxStoredRequests;
+    fs::path folder;  // empty when the platform named none
+    std::mutex mutex;
+    // Requests in the folder as last counted, kept up to date by this object's own stores and
+    // removals; other processes' changes show at the next listing.
+    std::size_t count = 0;
+    bool countKnown = false;
+    Platform::FileClaim claim;
+
+    void log(const std::string& text) const {
+        Core::Logger::Log("Outbox of app " + appId + ": " + text);
+    }
+
+    // Moves `name` out of the way of the listing, into the set-aside folder under a name not yet
+    // taken there, so that nothing found is lost.
+    void setAside(const std::string& name, const char* problem) const {
+        const fs::path aside = folder / kSetAsideName;
+        std::error_code error;
+        if (!Platform::makePrivateFolders(aside.u8string())) {
+            log("could not set aside " + name + " (" + problem + "): no set-aside folder");
+            return;
+        }
+        fs::path target = aside / fs::u8path(name);
+        if (fs::exists(target, error)) target = aside / fs::u8path(name + "." + makeId());
+        fs::rename(folder / fs::u8path(name), target, error);
+        if (!error) {
+            log("set aside " + name + " (" + problem + ")");
+        } else if (fs::exists(folder / fs::u8path(name))) {
+            log("could not set aside " + name + " (" + problem + "): " + error.message());
+        }
+    }
+
+    // The ids of the stored requests, oldest first. With `tidy`, stray temporaries of dead writers
+    // and foreign files are set aside on the way.
+    std::vector<std::string> listIds(bool tidy) const {
+        std::vector<std::string> ids;
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        if (error) return ids;
+        const auto now = fs::file_time_type::clock::now();
+        for (const fs::directory_entry& entry : it) {
+            const std::string name = entry.path().filename().u8string();
+            if (std::optional<std::string> id = idOf(name, kRequestSuffix)) {
+                ids.push_back(std::move(*id));
+                continue;
+            }
+            if (!tidy || name == kLockName || name == kSetAsideName) continue;
+            if (idOf(name, kTemporarySuffix)) {
+                std::error_code timeError;
+                const auto written = fs::last_write_time(entry.path(), timeError);
+                if (!timeError && now - written > kStaleTemporaryAge) {
+                    setAside(name, "left by a writer that stopped");
+                }
+                continue;
+            }
+            setAside(name, "not a stored request");
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+
+    fs::path requestPath(const std::string& id) const { return folder / (id + kRequestSuffix); }
+
+    // Drops the oldest in-app requests until one more fits. Called with `mutex` held. False when
+    // the new request must not be stored.
+    bool makeRoom(EventKind kind) {
+        std::vector<std::string> ids = listIds(false);
+        count = ids.size();
+        countKnown = true;
+        for (const std::string& id : ids) {
+            if (count < maxRequests) return true;
+            std::string text;
+            if (readFile(requestPath(id), text) != ReadOutcome::Read) continue;
+            const Decoded decoded = decode(text);
+            if (decoded.problem != nullptr || isLaunch(decoded.kind)) continue;
+            std::error_code error;
+            if (fs::remove(requestPath(id), error)) {
+                log("full: dropped the oldest in-app request " + id);
+                --count;
+            }
+        }
+        if (count < maxRequests) return true;
+        // Only launch requests are left. A launch is stored all the same: they come once per
+        // start of the game, so they cannot flood the disk, and each one matters. An in-app
+        // request is refused instead, as the newest in-app request is the oldest one present.
+        if (isLaunch(kind)) return true;
+        log("full of launch requests: in-app request not stored");
+        return false;
+    }
+};
+
+Outbox::Outbox(std::string folder, std::string appId, std::size_t maxRequests)
+    : state_(std::make_unique<State>()) {
+    state_->appId = std::move(appId);
+    state_->maxRequests = std::max<std::size_t>(maxRequests, 1);
+    if (!folder.empty()) state_->folder = fs::u8path(folder) / appFolderName(state_->appId);
+}
+
+Outbox::~Outbox() = default;
+
+bool Outbox::store(EventKind kind, const HttpRequest& request) {
+    State& state = *state_;
+    try {
+        if (state.folder.empty()) {
+            state.log("request not stored: no outbox folder");
+            return false;
+        }
+        const std::string text = encode(state.appId, kind, request);
+        {
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            if (!state.countKnown) {
+                state.count = state.listIds(false).size();
+                state.countKnown = true;
+            }
+            if (state.count >= state.maxRequests && !state.makeRoom(kind)) return false;
+        }
+        const std::string id = makeId();
+        const fs::path temporary = state.folder / (id + kTemporarySuffix);
+        bool written = writeFile(temporary, text);
+        if (!written && Platform::makePrivateFolders(state.folder.u8string())) {
+            written = writeFile(temporary, text);
+        }
+        std::error_code error;
+        if (written) fs::rename(temporary, state.requestPath(id), error);
+        if (!written || error) {
+            fs::remove(temporary, error);
+            state.log("request not stored: could not write " + id + kRequestSuffix);
+            return false;
+        }
+        const std::lock_guard<std::mutex> lock(state.mutex);
+        ++state.count;
+        return true;
+    } catch (const std::exception& e) {
+        state.log(std::string("request not stored: ") + e.what());
+        return false;
+    }
+}
+
+std::vector<StoredRequest> Outbox::pending() {
+    State& state = *state_;
+    std::vector<StoredRequest> requests;
+    if (state.folder.empty()) return requests;
+    try {
+        for (const std::string& id : state.listIds(true)) {
+            const std::string name = id + kRequestSuffix;
+            std::string text;
+            switch (readFile(state.requestPath(id), text)) {
+                case ReadOutcome::Read:
+                    break;
+                case ReadOutcome::Gone:
+                    continue;
+                case ReadOutcome::TooLarge:
+                    state.setAside(name, "too large");
+                    continue;
+                case ReadOutcome::Failed:
+                    state.log("could not read " + name);
+                    continue;
+            }
+            Decoded decoded = decode(text);
+            if (decoded.problem == nullptr && decoded.appId != state.appId) {
+                decoded.problem = "of another app id";
+            }
+            if (decoded.problem != nullptr) {
+                state.setAside(name, decoded.problem);
+                continue;
+            }
+            requests.push_back(StoredRequest{id, decoded.kind, std::move(decoded.request)});
+        }
+    } catch (const std::exception& e) {
+        state.log(std::string("listing stopped: ") + e.what());
+    }
+    const std::lock_guard<std::mutex> lock(state.mutex);
+    state.count = requests.size();
+    state.countKnown = true;
+    return requests;
+}
+
+void Outbox::remove(const std::string& id) {
+    State& state = *state_;
+    // Anything else could name a file outside the outbox.
+    if (state.folder.empty() || !isId(id)) return;
+    std::error_code error;
+    if (fs::remove(state.requestPath(id), error)) {
+        const std::lock_guard<std::mutex> lock(state.mutex);
+        if (state.count > 0) --state.count;
+    } else if (error) {
+        state.log("could not remove " + id + kRequestSuffix + ": " + error.message());
+    }
+}
+
+bool Outbox::claimSending() {
+    State& state = *state_;
+    if (state.folder.empty()) return false;
+    try {
+        const std::lock_guard<std::mutex> lock(state.mutex);
+        if (!Platform::makePrivateFolders(state.folder.u8string())) return false;
+        return state.claim.tryClaim((state.folder / kLockName).u8string());
+    } catch (const std::exception& e) {
+        state.log(std::string("could not claim sending: ") + e.what());
+        return false;
+    }
+}
+
+}  // namespace ORBA

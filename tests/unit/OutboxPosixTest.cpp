@@ -1,0 +1,158 @@
+// The outbox shared between processes: order, the sending claim and writers killed mid-store.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/OutboxFolder.h"
+#include "tracker/Outbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ORBA::EventKind;
+using ORBA::HttpRequest;
+using ORBA::Outbox;
+
+HttpRequest makeRequest(const std::string& tag) {
+    HttpRequest request;
+    request.url = "https://collector.invalid/" + tag;
+    request.body = std::string(600, 'b') + tag;
+    request.authorization = "Signature " + tag;
+    request.userAgent = "Game/1.0";
+    return request;
+}
+
+// Runs `body` in a child process that ends with its result; returns the child's pid.
+template <typename Body>
+pid_t spawn(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body() ? 0 : 1);
+    return pid;
+}
+
+int exitCode(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class OutboxPosixTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orba-outbox-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::remove_all(root_, error);
+    }
+
+    fs::path root_;
+};
+
+TEST_F(OutboxPosixTest, LivesInTheStateFolderAndKeepsOrderAcrossProcesses) {
+    const char* old = std::getenv("XDG_STATE_HOME");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("XDG_STATE_HOME", root_.c_str(), 1);
+    EXPECT_EQ(ORBA::Platform::outboxFolder(), root_.string() + "/orba/outbox");
+    if (old != nullptr) {
+        ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_STATE_HOME");
+    }
+
+    Outbox outbox(root_.string(), "game");
+    ASSERT_TRUE(outbox.store(EventKind::FirstOpen, makeRequest("a")));
+    const pid_t child = spawn(
+        [&] { return Outbox(root_.string(), "game").store(EventKind::InApp, makeRequest("b")); });
+    ASSERT_EQ(exitCode(child), 0);
+    ASSERT_TRUE(outbox.store(EventKind::InApp, makeRequest("c")));
+
+    const auto stored = Outbox(root_.string(), "game").pending();
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0].request.url, makeRequest("a").url);
+    EXPECT_EQ(stored[1].request.url, makeRequest("b").url);
+    EXPECT_EQ(stored[2].request.url, makeRequest("c").url);
+    EXPECT_NE(stored[1].id.find("-" + std::string(10 - std::to_string(child).size(), '0') +
+                                std::to_string(child) + "-"),
+              std::string::npos);
+}
+
+TEST_F(OutboxPosixTest, OneProcessSendsAtATimeUntilItIsKilled) {
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        Outbox outbox(root_.string(), "game");
+        const char claimed = outbox.claimSending() ? '1' : '0';
+        if (::write(pipe[1], &claimed, 1) != 1) ::_exit(1);
+        for (;;) ::pause();
+    }
+    char claimed = 0;
+    ASSERT_EQ(::read(pipe[0], &claimed, 1), 1);
+    ::close(pipe[0]);
+    ::close(pipe[1]);
+    EXPECT_EQ(claimed, '1');
+
+    Outbox outbox(root_.string(), "game");
+    EXPECT_FALSE(outbox.claimSending());
+    EXPECT_TRUE(Outbox(root_.string(), "other").claimSending());
+    ::kill(holder, SIGKILL);
+    exitCode(holder);
+    EXPECT_TRUE(outbox.claimSending());
+    const pid_t next = spawn([&] { return Outbox(root_.string(), "game").claimSending(); });
+    EXPECT_EQ(exitCode(next), 1);
+}
+
+TEST_F(OutboxPosixTest, WriterKilledMidStoreLeavesOnlyWholeRequests) {
+    const pid_t writer = spawn([&] {
+        Outbox outbox(root_.string(), "game");
+        for (int i = 0;; ++i) outbox.store(EventKind::InApp, makeRequest(std::to_string(i)));
+        return true;
+    });
+    const fs::path app = root_ / "app-game";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::error_code error;
+    while (std::distance(fs::directory_iterator(app, error), fs::directory_iterator()) < 200 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(writer, SIGKILL);
+    exitCode(writer);
+
+    std::size_t whole = 0;
+    std::vector<fs::path> temporaries;
+    for (const auto& entry : fs::directory_iterator(app)) {
+        if (entry.path().extension() == ".req") ++whole;
+        if (entry.path().extension() == ".tmp") temporaries.push_back(entry.path());
+    }
+    EXPECT_LE(temporaries.size(), 1u);
+    Outbox outbox(root_.string(), "game");
+    const auto stored = outbox.pending();
+    EXPECT_GE(stored.size(), 199u);
+    EXPECT_EQ(stored.size(), whole);
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        ASSERT_EQ(stored[i].request.url, makeRequest(std::to_string(i)).url);
+    }
+    EXPECT_FALSE(fs::exists(app / "set-aside"));
+
+    // Once old enough, the dead writer's temporary is set aside, and nothing else is.
+    for (const fs::path& temporary : temporaries) {
+        fs::last_write_time(temporary, fs::file_time_type::clock::now() - std::chrono::minutes(2));
+    }
+    EXPECT_EQ(outbox.pending().size(), whole);
+    EXPECT_FALSE(fs::exists(temporaries.empty() ? app / "none" : temporaries[0]));
+    EXPECT_TRUE(outbox.store(EventKind::InApp, makeRequest("after")));
+    EXPECT_EQ(outbox.pending().size(), whole + 1);
+}
+
+}  // namespace
