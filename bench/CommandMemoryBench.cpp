@@ -117,6 +117,30 @@ std::string deepObjects() {
     return R"({"world":{"zone":{"players":{)" + players + "}}}";
 }
 
+// One element repeated: the smallest elements of each kind, where the value's own size and any
+// per-element allocation weigh most against the text.
+std::string repeatedList(const char* element) {
+    std::string list = "[";
+    while (list.size() < kCommandBytes) {
+        list += element;
+        list += ',';
+    }
+    list.back() = ']';
+    return list;
+}
+
+// Distinct one-letter texts, so that no two neighbours are the same.
+std::string oneLetterStrings() {
+    std::string list = "[";
+    for (int i = 0; list.size() < kCommandBytes; ++i) {
+        list += '"';
+        list += static_cast<char>('a' + i % 26);
+        list += "\",";
+    }
+    list.back() = ']';
+    return list;
+}
+
 std::string sendEventCommand(const std::string& attributes) {
     return R"({"event":"SendEvent","body":{"eventName":"level_up","customAttributes":)" + attributes +
            "}}";
@@ -168,6 +192,24 @@ void sendEventDeepObjectsPeak(benchmark::State& state) {
     measure(state, sendEventCommand(deepObjects()));
 }
 BENCHMARK(sendEventDeepObjectsPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void sendEventOneLetterStringsPeak(benchmark::State& state) {
+    measure(state, sendEventCommand(oneLetterStrings()));
+}
+BENCHMARK(sendEventOneLetterStringsPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void sendEventEmptyElementsPeak(benchmark::State& state, const char* element) {
+    measure(state, sendEventCommand(repeatedList(element)));
+}
+BENCHMARK_CAPTURE(sendEventEmptyElementsPeak, strings, "\"\"")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(sendEventEmptyElementsPeak, arrays, "[]")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(sendEventEmptyElementsPeak, objects, "{}")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 

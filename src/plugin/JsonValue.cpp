@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -97,13 +99,13 @@ std::string withoutLastToken(const std::string& message) {
 
 }  // namespace
 
+static_assert(sizeof(JsonValue) == 16, "a value of a large command is two words");
+
 JsonValue::JsonValue() noexcept = default;
 
-JsonValue::JsonValue(std::string text) : kind_(JsonKind::String) {
-    payload_.string = new std::string(std::move(text));
-}
+JsonValue::JsonValue(std::string text) : JsonValue(makeString(text)) {}
 
-JsonValue::JsonValue(const char* text) : JsonValue(std::string(text)) {}
+JsonValue::JsonValue(const char* text) : JsonValue(makeString(text)) {}
 
 JsonValue::JsonValue(double number) : kind_(JsonKind::Float) { payload_.floating = number; }
 
@@ -113,22 +115,56 @@ JsonValue::JsonValue(bool flag) : kind_(JsonKind::Boolean) { payload_.boolean = 
 
 JsonValue JsonValue::makeObject() {
     JsonValue value;
-    value.payload_.object = new ObjectMap();
     value.kind_ = JsonKind::Object;
     return value;
 }
 
 JsonValue JsonValue::makeArray() {
     JsonValue value;
-    value.payload_.array = new ArrayList();
     value.kind_ = JsonKind::Array;
     return value;
 }
 
+JsonValue JsonValue::makeString(std::string_view text) {
+    JsonValue value;
+    if (text.size() <= kInlineText) {
+        if (!text.empty()) std::memcpy(value.payload_.inlineText, text.data(), text.size());
+        value.textSize_ = static_cast<std::uint8_t>(text.size());
+    } else {
+        const std::size_t length = text.size();
+        char* block = static_cast<char*>(::operator new(sizeof length + length));
+        std::memcpy(block, &length, sizeof length);
+        std::memcpy(block + sizeof length, text.data(), length);
+        value.payload_.textBlock = block;
+        value.textSize_ = kTextInBlock;
+    }
+    value.kind_ = JsonKind::String;
+    return value;
+}
+
+std::string_view JsonValue::text() const noexcept {
+    if (textSize_ != kTextInBlock) return std::string_view(payload_.inlineText, textSize_);
+    std::size_t length = 0;
+    std::memcpy(&length, payload_.textBlock, sizeof length);
+    return std::string_view(payload_.textBlock + sizeof length, length);
+}
+
+JsonValue::ObjectMap& JsonValue::members() {
+    if (payload_.object == nullptr) payload_.object = new ObjectMap();
+    return *payload_.object;
+}
+
+JsonValue::ArrayList& JsonValue::elements() {
+    if (payload_.array == nullptr) payload_.array = new ArrayList();
+    return *payload_.array;
+}
+
 JsonValue::JsonValue(const JsonValue& other) { copyFrom(other); }
 
-JsonValue::JsonValue(JsonValue&& other) noexcept : kind_(other.kind_), payload_(other.payload_) {
+JsonValue::JsonValue(JsonValue&& other) noexcept
+    : kind_(other.kind_), textSize_(other.textSize_), payload_(other.payload_) {
     other.kind_ = JsonKind::Null;
+    other.textSize_ = 0;
     other.payload_ = {};
 }
 
@@ -143,11 +179,14 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
 JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
     if (this != &other) {
         const JsonKind kind = other.kind_;
+        const std::uint8_t textSize = other.textSize_;
         const Payload payload = other.payload_;
         other.kind_ = JsonKind::Null;
+        other.textSize_ = 0;
         other.payload_ = {};
         release();
         kind_ = kind;
+        textSize_ = textSize;
         payload_ = payload;
     }
     return *this;
@@ -157,40 +196,50 @@ JsonValue::~JsonValue() { release(); }
 
 void JsonValue::release() noexcept {
     switch (kind_) {
-        case JsonKind::String: delete payload_.string; break;
+        case JsonKind::String:
+            if (textSize_ == kTextInBlock) ::operator delete(payload_.textBlock);
+            break;
         case JsonKind::Object: delete payload_.object; break;
         case JsonKind::Array: delete payload_.array; break;
         default: break;
     }
     kind_ = JsonKind::Null;
+    textSize_ = 0;
     payload_ = {};
 }
 
 void JsonValue::copyFrom(const JsonValue& other) {
     switch (other.kind_) {
-        case JsonKind::String: payload_.string = new std::string(*other.payload_.string); break;
-        case JsonKind::Object: payload_.object = new ObjectMap(*other.payload_.object); break;
-        case JsonKind::Array: payload_.array = new ArrayList(*other.payload_.array); break;
+        case JsonKind::String: *this = makeString(other.text()); return;
+        case JsonKind::Object:
+            if (other.payload_.object != nullptr) {
+                payload_.object = new ObjectMap(*other.payload_.object);
+            }
+            break;
+        case JsonKind::Array:
+            if (other.payload_.array != nullptr) payload_.array = new ArrayList(*other.payload_.array);
+            break;
         default: payload_ = other.payload_; break;
     }
     kind_ = other.kind_;
 }
 
 bool JsonValue::contains(const std::string& key) const {
-    if (kind_ != JsonKind::Object) return false;
+    if (kind_ != JsonKind::Object || payload_.object == nullptr) return false;
     const auto found = memberAt(*payload_.object, key);
     return found != payload_.object->end() && found->first == key;
 }
 
 JsonValue& JsonValue::operator[](const std::string& key) {
     if (kind_ != JsonKind::Object) *this = makeObject();
-    const auto found = memberAt(*payload_.object, key);
-    if (found != payload_.object->end() && found->first == key) return found->second;
-    return payload_.object->emplace(found, key, JsonValue())->second;
+    ObjectMap& all = members();
+    const auto found = memberAt(all, key);
+    if (found != all.end() && found->first == key) return found->second;
+    return all.emplace(found, key, JsonValue())->second;
 }
 
 const JsonValue& JsonValue::at(const std::string& key) const {
-    if (kind_ == JsonKind::Object) {
+    if (kind_ == JsonKind::Object && payload_.object != nullptr) {
         const auto found = memberAt(*payload_.object, key);
         if (found != payload_.object->end() && found->first == key) return found->second;
     }
@@ -199,11 +248,11 @@ const JsonValue& JsonValue::at(const std::string& key) const {
 
 void JsonValue::pushBack(JsonValue element) {
     if (kind_ != JsonKind::Array) *this = makeArray();
-    payload_.array->push_back(std::move(element));
+    elements().push_back(std::move(element));
 }
 
 std::string JsonValue::asString() const {
-    return kind_ == JsonKind::String ? *payload_.string : std::string();
+    return kind_ == JsonKind::String ? std::string(text()) : std::string();
 }
 
 bool JsonValue::asBool() const noexcept { return kind_ == JsonKind::Boolean && payload_.boolean; }
@@ -218,8 +267,8 @@ double JsonValue::asDouble() const noexcept {
 }
 
 std::size_t JsonValue::size() const noexcept {
-    if (kind_ == JsonKind::Object) return payload_.object->size();
-    if (kind_ == JsonKind::Array) return payload_.array->size();
+    if (kind_ == JsonKind::Object && payload_.object != nullptr) return payload_.object->size();
+    if (kind_ == JsonKind::Array && payload_.array != nullptr) return payload_.array->size();
     return 0;
 }
 
@@ -230,17 +279,19 @@ std::string JsonValue::toJsonText() const {
 
 nlohmann::json JsonValue::toJson() const {
     switch (kind_) {
-        case JsonKind::String: return *payload_.string;
+        case JsonKind::String: return std::string(text());
         case JsonKind::Float: return payload_.floating;
         case JsonKind::Integer: return payload_.integer;
         case JsonKind::Boolean: return payload_.boolean;
         case JsonKind::Object: {
             nlohmann::json object = nlohmann::json::object();
+            if (payload_.object == nullptr) return object;
             for (const auto& member : *payload_.object) object[member.first] = member.second.toJson();
             return object;
         }
         case JsonKind::Array: {
             nlohmann::json array = nlohmann::json::array();
+            if (payload_.array == nullptr) return array;
             for (const auto& element : *payload_.array) array.push_back(element.toJson());
             return array;
         }
@@ -261,12 +312,16 @@ public:
     void write(JsonValue& value) {
         switch (value.kind_) {
             case JsonKind::String: {
-                const nlohmann::json scalar(std::move(*value.payload_.string));
+                const nlohmann::json scalar(std::string(value.text()));
                 value.release();
                 writeScalar(scalar);
                 return;
             }
             case JsonKind::Object: {
+                if (value.payload_.object == nullptr) {
+                    text_ += "{}";
+                    break;
+                }
                 JsonValue::ObjectMap& members = *value.payload_.object;
                 text_ += '{';
                 for (std::size_t i = 0; i < members.size(); ++i) {
@@ -279,6 +334,10 @@ public:
                 break;
             }
             case JsonKind::Array: {
+                if (value.payload_.array == nullptr) {
+                    text_ += "[]";
+                    break;
+                }
                 JsonValue::ArrayList& elements = *value.payload_.array;
                 text_ += '[';
                 for (std::size_t i = 0; i < elements.size(); ++i) {
@@ -313,7 +372,7 @@ std::string JsonValue::intoJsonText(JsonValue&& value) {
 
 JsonValue JsonValue::fromJson(const nlohmann::json& value) {
     switch (value.type()) {
-        case nlohmann::json::value_t::string: return JsonValue(value.get_ref<const std::string&>());
+        case nlohmann::json::value_t::string: return makeString(value.get_ref<const std::string&>());
         case nlohmann::json::value_t::boolean: return JsonValue(value.get<bool>());
         case nlohmann::json::value_t::number_float: return JsonValue(value.get<double>());
         // Unsigned numbers are read the library's way, as a signed 64-bit integer.
@@ -324,7 +383,7 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
             for (const auto& member : value.items()) {
                 if (isDroppedKind(member.value())) continue;
                 // The library's objects are in the same key order.
-                object.payload_.object->emplace_back(member.key(), fromJson(member.value()));
+                object.members().emplace_back(member.key(), fromJson(member.value()));
             }
             return object;
         }
@@ -332,7 +391,7 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
             JsonValue array = makeArray();
             for (const auto& element : value) {
                 if (isDroppedKind(element)) continue;
-                array.payload_.array->push_back(fromJson(element));
+                array.elements().push_back(fromJson(element));
             }
             return array;
         }
@@ -403,29 +462,30 @@ public:
         return place(JsonValue(static_cast<std::int64_t>(number))) != nullptr;
     }
     bool number_float(double number, const std::string&) { return place(JsonValue(number)) != nullptr; }
-    bool string(std::string& text) { return place(JsonValue(std::move(text))) != nullptr; }
+    // The parser keeps its buffer for the next text.
+    bool string(std::string& text) { return place(JsonValue::makeString(text)) != nullptr; }
     // Text never holds binary values.
     bool binary(nlohmann::json::binary_t&) { return place(JsonValue()) != nullptr; }
 
     bool start_object(std::size_t) {
         open(JsonValue::makeObject());
-        open_.back()->payload_.object->reserve(nextSize());
+        if (const std::size_t size = nextSize()) open_.back()->members().reserve(size);
         return true;
     }
     // Members come in text order and are sorted when the object closes.
     bool key(std::string& name) {
-        JsonValue::ObjectMap& members = *open_.back()->payload_.object;
+        JsonValue::ObjectMap& members = open_.back()->members();
         members.emplace_back(std::move(name), JsonValue());
         member_ = &members.back().second;
         return true;
     }
     bool end_object() {
-        putInKeyOrder(*open_.back()->payload_.object);
+        if (JsonValue::ObjectMap* members = open_.back()->payload_.object) putInKeyOrder(*members);
         return close();
     }
     bool start_array(std::size_t) {
         open(JsonValue::makeArray());
-        open_.back()->payload_.array->reserve(nextSize());
+        if (const std::size_t size = nextSize()) open_.back()->elements().reserve(size);
         return true;
     }
     bool end_array() { return close(); }
@@ -445,8 +505,9 @@ private:
         }
         JsonValue* container = open_.back();
         if (container->kind_ == JsonKind::Array) {
-            container->payload_.array->push_back(std::move(value));
-            return &container->payload_.array->back();
+            JsonValue::ArrayList& elements = container->elements();
+            elements.push_back(std::move(value));
+            return &elements.back();
         }
         *member_ = std::move(value);
         return member_;

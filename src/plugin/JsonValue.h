@@ -1,10 +1,14 @@
 // The plug-in's own JSON value, into which every command text is converted before a handler
-// reads it: a kind tag and a one-word payload, with value semantics.
+// reads it: a kind tag and a one-word payload, with value semantics. A large command holds
+// millions of them, so a value takes 16 bytes and allocates nothing when it can: a text of up to
+// 8 bytes is kept in the payload itself, a longer one in a single block behind its length, and
+// an empty object or array holds no block at all.
 #pragma once
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -86,17 +90,29 @@ private:
     friend class CommandTextReader;
     friend class ConsumingWriter;
 
+    // `textSize_` of a String whose text is in a block: the block starts with the text's length.
+    static constexpr std::uint8_t kTextInBlock = 0xFF;
+    static constexpr std::size_t kInlineText = 8;
+
+    static JsonValue makeString(std::string_view text);
+    std::string_view text() const noexcept;
+    // The members or elements, their block made on first use.
+    ObjectMap& members();
+    ArrayList& elements();
+
     void release() noexcept;
     void copyFrom(const JsonValue& other);
 
     JsonKind kind_ = JsonKind::Null;
+    std::uint8_t textSize_ = 0;  // String only: the inline text's length, or kTextInBlock
     union Payload {
-        std::string* string;
+        char inlineText[kInlineText];
+        char* textBlock;
         double floating;
         std::int64_t integer;
         bool boolean;
-        ObjectMap* object;
-        ArrayList* array;
+        ObjectMap* object;  // null while empty
+        ArrayList* array;   // null while empty
     } payload_{};
 };
 
