@@ -198,16 +198,25 @@ void sendEventOneLetterStringsPeak(benchmark::State& state) {
 }
 BENCHMARK(sendEventOneLetterStringsPeak)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-void sendEventEmptyElementsPeak(benchmark::State& state, const char* element) {
+void sendEventSmallElementsPeak(benchmark::State& state, const char* element) {
     measure(state, sendEventCommand(repeatedList(element)));
 }
-BENCHMARK_CAPTURE(sendEventEmptyElementsPeak, strings, "\"\"")
+BENCHMARK_CAPTURE(sendEventSmallElementsPeak, strings, "\"\"")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
-BENCHMARK_CAPTURE(sendEventEmptyElementsPeak, arrays, "[]")
+BENCHMARK_CAPTURE(sendEventSmallElementsPeak, arrays, "[]")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
-BENCHMARK_CAPTURE(sendEventEmptyElementsPeak, objects, "{}")
+BENCHMARK_CAPTURE(sendEventSmallElementsPeak, objects, "{}")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(sendEventSmallElementsPeak, oneElementArrays, "[0]")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(sendEventSmallElementsPeak, oneMemberObjects, "{\"a\":0}")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(sendEventSmallElementsPeak, nestedEmptyArrays, "[[]]")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 

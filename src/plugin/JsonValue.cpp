@@ -217,7 +217,9 @@ void JsonValue::copyFrom(const JsonValue& other) {
             }
             break;
         case JsonKind::Array:
-            if (other.payload_.array != nullptr) payload_.array = new ArrayList(*other.payload_.array);
+            if (other.payload_.array != nullptr) {
+                payload_.array = new ArrayList(*other.payload_.array);
+            }
             break;
         default: payload_ = other.payload_; break;
     }
@@ -372,7 +374,8 @@ std::string JsonValue::intoJsonText(JsonValue&& value) {
 
 JsonValue JsonValue::fromJson(const nlohmann::json& value) {
     switch (value.type()) {
-        case nlohmann::json::value_t::string: return makeString(value.get_ref<const std::string&>());
+        case nlohmann::json::value_t::string:
+            return makeString(value.get_ref<const std::string&>());
         case nlohmann::json::value_t::boolean: return JsonValue(value.get<bool>());
         case nlohmann::json::value_t::number_float: return JsonValue(value.get<double>());
         // Unsigned numbers are read the library's way, as a signed 64-bit integer.
@@ -555,6 +558,7 @@ JsonValue parseCommandText(const std::string& text) {
             nlohmann::json::sax_parse(text, &counter, nlohmann::json::input_format_t::json,
                                       /*strict=*/true, /*ignore_comments=*/false);
             sizes = std::move(counter.counts);
+            sizes.shrink_to_fit();  // held beside the whole value
         }
         nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json,
                                   /*strict=*/true, /*ignore_comments=*/false);

@@ -103,6 +103,50 @@ TEST(JsonValueTest, CopiesDeeplyAndAssignsFromItsOwnMember) {
     EXPECT_EQ(moved.size(), 1u);
 }
 
+// Texts are kept in the value up to a length and in a block beyond it; empty containers hold no
+// block until their first member or element.
+TEST(JsonValueTest, TextsOfEveryLengthAndEmptyContainersBehaveAlike) {
+    for (std::size_t length = 0; length <= 20; ++length) {
+        std::string text(length, 'x');
+        if (length > 2) text[1] = '\0';
+        const JsonValue original(text);
+        JsonValue copy = original;
+        JsonValue moved = std::move(copy);
+        EXPECT_TRUE(copy.is(JsonKind::Null));
+        copy = moved;  // back from Null
+        moved = JsonValue("replaced by a text longer than the value");
+        moved = copy;
+        for (const JsonValue* value : std::vector<const JsonValue*>{&original, &copy, &moved}) {
+            EXPECT_EQ(value->asString(), text) << length;
+            EXPECT_EQ(value->toJson(), nlohmann::json(text)) << length;
+        }
+        EXPECT_EQ(JsonValue::intoJsonText(std::move(moved)), nlohmann::json(text).dump()) << length;
+    }
+
+    const JsonValue parsed = parseCommandText(R"({"o":{},"a":[],"n":[{},[[]]]})");
+    for (const JsonValue& empty :
+         {JsonValue::makeObject(), JsonValue::makeArray(), parsed.at("o"), parsed.at("a")}) {
+        JsonValue copy = empty;
+        EXPECT_EQ(copy.kind(), empty.kind());
+        EXPECT_EQ(copy.size(), 0u);
+        EXPECT_FALSE(copy.contains(""));
+        EXPECT_THROW(copy.at(""), std::out_of_range);
+        EXPECT_EQ(copy.toJson(),
+                  empty.is(JsonKind::Object) ? nlohmann::json::object() : nlohmann::json::array());
+        EXPECT_EQ(JsonValue::intoJsonText(JsonValue(empty)), copy.toJson().dump());
+        if (copy.is(JsonKind::Object)) {
+            copy["k"] = JsonValue("v");
+            EXPECT_EQ(copy.toJsonText(), R"({"k":"v"})");
+        } else {
+            copy.pushBack(JsonValue(true));
+            EXPECT_EQ(copy.toJsonText(), "[true]");
+        }
+        EXPECT_EQ(empty.size(), 0u);
+    }
+    EXPECT_EQ(JsonValue::fromJson(parsed.toJson()).toJsonText(),
+              R"({"a":[],"n":[{},[[]]],"o":{}})");
+}
+
 TEST(JsonValueTest, SerialisesCompactlyInByteOrderAndStrictOnUtf8) {
     const JsonValue value = parseCommandText(R"({"b":1,"a":"\u00e9","B":[true,null,1.5]})");
     EXPECT_EQ(value.toJsonText(), "{\"B\":[true,null,1.5],\"a\":\"\xC3\xA9\",\"b\":1}");
