@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <stdexcept>
@@ -31,7 +33,8 @@ auto memberAt(Members& members, const std::string& key) {
 // Sorts members read in text order by key; of members with the same key the last one read
 // stays, as the library's own reading keeps it. Members move in place: a large object is never
 // held twice.
-void putInKeyOrder(JsonValue::ObjectMap& members) {
+template <typename Members>
+void putInKeyOrder(Members& members) {
     const auto notAscending = [](const auto& left, const auto& right) {
         return !(left.first < right.first);
     };
@@ -63,7 +66,7 @@ void putInKeyOrder(JsonValue::ObjectMap& members) {
         if (kept != i) members[kept] = std::move(members[i]);
         ++kept;
     }
-    members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
+    members.truncate(kept);
 }
 
 bool endsWith(const std::string& text, const std::string& end) {
@@ -98,6 +101,91 @@ std::string withoutLastToken(const std::string& message) {
 }
 
 }  // namespace
+
+// The items follow their count and room in the same block. Growing moves them, so the block
+// belongs to the value holding its address, which every growing call is given.
+template <typename Item>
+class JsonValue::Items {
+public:
+    static_assert(alignof(Item) <= 8, "items follow an 8-byte header");
+
+    static Items* make(std::size_t room) {
+        if (room > std::numeric_limits<std::uint32_t>::max()) {
+            throw std::length_error("JSON container too large");
+        }
+        void* block = ::operator new(sizeof(Items) + room * sizeof(Item));
+        return new (block) Items(static_cast<std::uint32_t>(room));
+    }
+
+    static void destroy(Items* items) noexcept {
+        if (items == nullptr) return;
+        items->truncate(0);
+        items->~Items();
+        ::operator delete(items);
+    }
+
+    static Items* copy(const Items& other) {
+        Items* items = make(other.size_);
+        try {
+            for (const Item& item : other) items->construct(item);
+        } catch (...) {
+            destroy(items);
+            throw;
+        }
+        return items;
+    }
+
+    // Puts a new item at `at`, first doubling the room when it is full.
+    template <typename... Arguments>
+    static Item& insert(Items*& items, std::size_t at, Arguments&&... arguments) {
+        // Made first: an argument may be one of the items, which growing moves.
+        Item made(std::forward<Arguments>(arguments)...);
+        if (items == nullptr || items->size_ == items->room_) {
+            const std::size_t size = items == nullptr ? 0 : items->size_;
+            Items* grown = make(size == 0 ? 1 : 2 * size);
+            if (items != nullptr) {
+                for (Item& item : *items) grown->construct(std::move(item));
+                destroy(items);
+            }
+            items = grown;
+        }
+        items->construct(std::move(made));
+        std::rotate(items->begin() + at, items->end() - 1, items->end());
+        return (*items)[at];
+    }
+
+    template <typename... Arguments>
+    static Item& append(Items*& items, Arguments&&... arguments) {
+        return insert(items, items == nullptr ? 0 : items->size_,
+                      std::forward<Arguments>(arguments)...);
+    }
+
+    void truncate(std::size_t size) noexcept {
+        while (size_ > size) begin()[--size_].~Item();
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    Item* begin() noexcept { return reinterpret_cast<Item*>(this + 1); }
+    Item* end() noexcept { return begin() + size_; }
+    const Item* begin() const noexcept { return reinterpret_cast<const Item*>(this + 1); }
+    const Item* end() const noexcept { return begin() + size_; }
+    Item& operator[](std::size_t index) noexcept { return begin()[index]; }
+    Item& back() noexcept { return end()[-1]; }
+
+private:
+    explicit Items(std::uint32_t room) noexcept : room_(room) {}
+    ~Items() = default;
+
+    // Only into room that is free.
+    template <typename Argument>
+    void construct(Argument&& argument) {
+        new (end()) Item(std::forward<Argument>(argument));
+        ++size_;
+    }
+
+    std::uint32_t size_ = 0;
+    std::uint32_t room_;
+};
 
 static_assert(sizeof(JsonValue) == 16, "a value of a large command is two words");
 
@@ -149,16 +237,6 @@ std::string_view JsonValue::text() const noexcept {
     return std::string_view(payload_.textBlock + sizeof length, length);
 }
 
-JsonValue::ObjectMap& JsonValue::members() {
-    if (payload_.object == nullptr) payload_.object = new ObjectMap();
-    return *payload_.object;
-}
-
-JsonValue::ArrayList& JsonValue::elements() {
-    if (payload_.array == nullptr) payload_.array = new ArrayList();
-    return *payload_.array;
-}
-
 JsonValue::JsonValue(const JsonValue& other) { copyFrom(other); }
 
 JsonValue::JsonValue(JsonValue&& other) noexcept
@@ -199,8 +277,8 @@ void JsonValue::release() noexcept {
         case JsonKind::String:
             if (textSize_ == kTextInBlock) ::operator delete(payload_.textBlock);
             break;
-        case JsonKind::Object: delete payload_.object; break;
-        case JsonKind::Array: delete payload_.array; break;
+        case JsonKind::Object: Members::destroy(payload_.object); break;
+        case JsonKind::Array: Elements::destroy(payload_.array); break;
         default: break;
     }
     kind_ = JsonKind::Null;
@@ -213,12 +291,12 @@ void JsonValue::copyFrom(const JsonValue& other) {
         case JsonKind::String: *this = makeString(other.text()); return;
         case JsonKind::Object:
             if (other.payload_.object != nullptr) {
-                payload_.object = new ObjectMap(*other.payload_.object);
+                payload_.object = Members::copy(*other.payload_.object);
             }
             break;
         case JsonKind::Array:
             if (other.payload_.array != nullptr) {
-                payload_.array = new ArrayList(*other.payload_.array);
+                payload_.array = Elements::copy(*other.payload_.array);
             }
             break;
         default: payload_ = other.payload_; break;
@@ -234,10 +312,13 @@ bool JsonValue::contains(const std::string& key) const {
 
 JsonValue& JsonValue::operator[](const std::string& key) {
     if (kind_ != JsonKind::Object) *this = makeObject();
-    ObjectMap& all = members();
-    const auto found = memberAt(all, key);
-    if (found != all.end() && found->first == key) return found->second;
-    return all.emplace(found, key, JsonValue())->second;
+    if (payload_.object != nullptr) {
+        const auto found = memberAt(*payload_.object, key);
+        if (found != payload_.object->end() && found->first == key) return found->second;
+        const auto at = static_cast<std::size_t>(found - payload_.object->begin());
+        return Members::insert(payload_.object, at, key, JsonValue()).second;
+    }
+    return Members::append(payload_.object, key, JsonValue()).second;
 }
 
 const JsonValue& JsonValue::at(const std::string& key) const {
@@ -250,7 +331,7 @@ const JsonValue& JsonValue::at(const std::string& key) const {
 
 void JsonValue::pushBack(JsonValue element) {
     if (kind_ != JsonKind::Array) *this = makeArray();
-    elements().push_back(std::move(element));
+    Elements::append(payload_.array, std::move(element));
 }
 
 std::string JsonValue::asString() const {
@@ -324,7 +405,7 @@ public:
                     text_ += "{}";
                     break;
                 }
-                JsonValue::ObjectMap& members = *value.payload_.object;
+                JsonValue::Members& members = *value.payload_.object;
                 text_ += '{';
                 for (std::size_t i = 0; i < members.size(); ++i) {
                     if (i != 0) text_ += ',';
@@ -340,7 +421,7 @@ public:
                     text_ += "[]";
                     break;
                 }
-                JsonValue::ArrayList& elements = *value.payload_.array;
+                JsonValue::Elements& elements = *value.payload_.array;
                 text_ += '[';
                 for (std::size_t i = 0; i < elements.size(); ++i) {
                     if (i != 0) text_ += ',';
@@ -386,7 +467,7 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
             for (const auto& member : value.items()) {
                 if (isDroppedKind(member.value())) continue;
                 // The library's objects are in the same key order.
-                object.members().emplace_back(member.key(), fromJson(member.value()));
+                Members::append(object.payload_.object, member.key(), fromJson(member.value()));
             }
             return object;
         }
@@ -394,7 +475,7 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
             JsonValue array = makeArray();
             for (const auto& element : value) {
                 if (isDroppedKind(element)) continue;
-                array.elements().push_back(fromJson(element));
+                Elements::append(array.payload_.array, fromJson(element));
             }
             return array;
         }
@@ -472,23 +553,27 @@ public:
 
     bool start_object(std::size_t) {
         open(JsonValue::makeObject());
-        if (const std::size_t size = nextSize()) open_.back()->members().reserve(size);
+        if (const std::size_t size = nextSize()) {
+            open_.back()->payload_.object = JsonValue::Members::make(size);
+        }
         return true;
     }
     // Members come in text order and are sorted when the object closes.
     bool key(std::string& name) {
-        JsonValue::ObjectMap& members = open_.back()->members();
-        members.emplace_back(std::move(name), JsonValue());
-        member_ = &members.back().second;
+        member_ = &JsonValue::Members::append(open_.back()->payload_.object, std::move(name),
+                                              JsonValue())
+                       .second;
         return true;
     }
     bool end_object() {
-        if (JsonValue::ObjectMap* members = open_.back()->payload_.object) putInKeyOrder(*members);
+        if (JsonValue::Members* members = open_.back()->payload_.object) putInKeyOrder(*members);
         return close();
     }
     bool start_array(std::size_t) {
         open(JsonValue::makeArray());
-        if (const std::size_t size = nextSize()) open_.back()->elements().reserve(size);
+        if (const std::size_t size = nextSize()) {
+            open_.back()->payload_.array = JsonValue::Elements::make(size);
+        }
         return true;
     }
     bool end_array() { return close(); }
@@ -508,9 +593,7 @@ private:
         }
         JsonValue* container = open_.back();
         if (container->kind_ == JsonKind::Array) {
-            JsonValue::ArrayList& elements = container->elements();
-            elements.push_back(std::move(value));
-            return &elements.back();
+            return &JsonValue::Elements::append(container->payload_.array, std::move(value));
         }
         *member_ = std::move(value);
         return member_;

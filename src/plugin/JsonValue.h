@@ -1,8 +1,9 @@
 // The plug-in's own JSON value, into which every command text is converted before a handler
 // reads it: a kind tag and a one-word payload, with value semantics. A large command holds
 // millions of them, so a value takes 16 bytes and allocates nothing when it can: a text of up to
-// 8 bytes is kept in the payload itself, a longer one in a single block behind its length, and
-// an empty object or array holds no block at all.
+// 8 bytes is kept in the payload itself, a longer one in a single block behind its length; an
+// object's members or an array's elements are one block behind their count, and an empty object
+// or array holds no block at all.
 #pragma once
 
 #include <cstdint>
@@ -26,11 +27,6 @@ enum class JsonKind : std::int32_t {
 
 class JsonValue {
 public:
-    // Members ordered by byte-wise key comparison, each key once. Kept in one block rather than
-    // a tree: a member of a large command costs half as much, and its value stays in place.
-    using ObjectMap = std::vector<std::pair<std::string, JsonValue>>;
-    using ArrayList = std::vector<JsonValue>;
-
     JsonValue() noexcept;  // Null
     explicit JsonValue(std::string text);
     explicit JsonValue(const char* text);
@@ -90,16 +86,21 @@ private:
     friend class CommandTextReader;
     friend class ConsumingWriter;
 
+    // A container's items, defined with the value's code.
+    template <typename Item>
+    class Items;
+    // Members ordered by byte-wise key comparison, each key once. Kept in one block rather than
+    // a tree: a member of a large command costs half as much, and its value stays in place.
+    using Member = std::pair<std::string, JsonValue>;
+    using Members = Items<Member>;
+    using Elements = Items<JsonValue>;
+
     // `textSize_` of a String whose text is in a block: the block starts with the text's length.
     static constexpr std::uint8_t kTextInBlock = 0xFF;
     static constexpr std::size_t kInlineText = 8;
 
     static JsonValue makeString(std::string_view text);
     std::string_view text() const noexcept;
-    // The members or elements, their block made on first use.
-    ObjectMap& members();
-    ArrayList& elements();
-
     void release() noexcept;
     void copyFrom(const JsonValue& other);
 
@@ -111,8 +112,8 @@ private:
         double floating;
         std::int64_t integer;
         bool boolean;
-        ObjectMap* object;  // null while empty
-        ArrayList* array;   // null while empty
+        Members* object;   // null while empty
+        Elements* array;   // null while empty
     } payload_{};
 };
 
