@@ -485,10 +485,28 @@ JsonValue JsonValue::fromJson(const nlohmann::json& value) {
 
 // The member or element count of every object and array of a text, in the order they open.
 // Knowing them, the reader gives each its exact room: grown by doubling, a long array of small
-// numbers would take up to three times its final size while it moves.
+// numbers would take up to three times its final size while it moves. Held beside the whole
+// value, a count takes one byte; the few that do not fit are kept aside.
+struct ContainerSizes {
+    static constexpr std::uint8_t kAside = 0xFF;
+
+    std::vector<std::uint8_t> counts;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> aside;  // (container, count), sorted
+
+    // 0 for a container not counted.
+    std::size_t of(std::size_t container) const {
+        if (container >= counts.size()) return 0;
+        if (counts[container] != kAside) return counts[container];
+        const auto found = std::lower_bound(
+            aside.begin(), aside.end(), container,
+            [](const auto& entry, std::size_t wanted) { return entry.first < wanted; });
+        return found != aside.end() && found->first == container ? found->second : 0;
+    }
+};
+
 class ContainerCounter {
 public:
-    std::vector<std::uint32_t> counts;
+    ContainerSizes sizes;
 
     bool null() { return element(); }
     bool boolean(bool) { return element(); }
@@ -507,26 +525,39 @@ public:
         return false;
     }
 
+    // Called once the text is read.
+    void finish() {
+        sizes.counts.shrink_to_fit();
+        std::sort(sizes.aside.begin(), sizes.aside.end());
+    }
+
 private:
     // A key given twice counts twice: the room is a bound, not the final size.
     bool element() {
-        if (!open_.empty()) ++counts[open_.back()];
+        if (!open_.empty()) ++open_.back().second;
         return true;
     }
     // Stops where the reading pass refuses the nesting.
     bool open() {
         element();
         if (open_.size() >= static_cast<std::size_t>(kMaxCommandDepth)) return false;
-        open_.push_back(counts.size());
-        counts.push_back(0);
+        open_.emplace_back(static_cast<std::uint32_t>(sizes.counts.size()), 0);
+        sizes.counts.push_back(0);
         return true;
     }
     bool close() {
+        const auto [container, count] = open_.back();
         open_.pop_back();
+        if (count < ContainerSizes::kAside) {
+            sizes.counts[container] = static_cast<std::uint8_t>(count);
+        } else {
+            sizes.counts[container] = ContainerSizes::kAside;
+            sizes.aside.emplace_back(container, count);
+        }
         return true;
     }
 
-    std::vector<std::size_t> open_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> open_;  // (container, count so far)
 };
 
 // Builds the command's value straight from the parser's events, without the library's own tree
@@ -534,7 +565,7 @@ private:
 class CommandTextReader {
 public:
     // `sizes`: what ContainerCounter found in the same text, or nothing.
-    explicit CommandTextReader(const std::vector<std::uint32_t>& sizes) : sizes_(sizes) {}
+    explicit CommandTextReader(const ContainerSizes& sizes) : sizes_(sizes) {}
 
     JsonValue root;
 
@@ -618,13 +649,12 @@ private:
 
     // The counted size of the container just opened; 0 when not counted.
     std::size_t nextSize() {
-        const std::size_t index = nextContainer_++;
-        return index < sizes_.size() ? sizes_[index] : 0;
+        return sizes_.of(nextContainer_++);
     }
 
     std::vector<JsonValue*> open_;
     JsonValue* member_ = nullptr;
-    const std::vector<std::uint32_t>& sizes_;
+    const ContainerSizes& sizes_;
     std::size_t nextContainer_ = 0;
 };
 
@@ -633,15 +663,15 @@ private:
 const std::size_t kCountedTextBytes = 16 << 10;
 
 JsonValue parseCommandText(const std::string& text) {
-    std::vector<std::uint32_t> sizes;
+    ContainerSizes sizes;
     CommandTextReader reader(sizes);
     try {
         if (text.size() >= kCountedTextBytes) {
             ContainerCounter counter;
             nlohmann::json::sax_parse(text, &counter, nlohmann::json::input_format_t::json,
                                       /*strict=*/true, /*ignore_comments=*/false);
-            sizes = std::move(counter.counts);
-            sizes.shrink_to_fit();  // held beside the whole value
+            counter.finish();
+            sizes = std::move(counter.sizes);
         }
         nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json,
                                   /*strict=*/true, /*ignore_comments=*/false);
