@@ -105,7 +105,7 @@ std::string withoutLastToken(const std::string& message) {
 // The items follow their count and room in the same block. Growing moves them, so the block
 // belongs to the value holding its address, which every growing call is given.
 template <typename Item>
-class JsonValue::Items {
+class alignas(8) JsonValue::Items {
 public:
     static_assert(alignof(Item) <= 8, "items follow an 8-byte header");
 
