@@ -17,8 +17,10 @@ inline const std::string kSendRevenueEvent = "SendRevenueEvent";
 inline const std::string kSuccessSignIn = "SuccessSignIn";
 inline const std::string kSuccessSignOut = "SuccessSignOut";
 inline const std::string kPlayerChange = "PlayerChange";
+inline const std::string kFlushTracker = "FlushTracker";
 
 inline const std::string kEnable = "enable";
+inline const std::string kTimeoutMs = "timeoutMs";
 inline const std::string kIsSteam = "isSteam";
 
 inline const std::string kConfig = "config";
@@ -29,6 +31,7 @@ inline const std::string kAppVersion = "appVersion";
 inline const std::string kSteamAppId = "steamAppId";
 inline const std::string kEndpoint = "endpoint";
 inline const std::string kCaFile = "caFile";
+inline const std::string kDelivery = "delivery";
 
 inline const std::string kDid = "did";
 inline const std::string kAnalyticsId = "analyticsId";

@@ -9,6 +9,7 @@
 #include "orba/Logger.h"
 #include "orba/StringUtil.h"
 #include "plugin/CommandKeys.h"
+#include "plugin/DeliveryCommands.h"
 #include "plugin/Dispatcher.h"
 #include "plugin/EventCommands.h"
 #include "plugin/ModuleCommands.h"
@@ -57,6 +58,10 @@ void dispatchCommandText(std::string text) {
         if (body.contains(Keys::kEnable) && body.at(Keys::kEnable).is(JsonKind::Boolean)) {
             state.trackerEnabled = body.at(Keys::kEnable).asBool();
         }
+    } else if (isCommand(name, Keys::kFlushTracker)) {
+        // Not gated: what was stored before a SetEnable false still deserves its flush.
+        runFlushTracker(hasBody ? root.at(Keys::kBody) : JsonValue());
+        return;
     }
 
     if (!state.trackerEnabled) return;

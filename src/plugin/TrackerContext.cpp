@@ -1,5 +1,6 @@
 #include "plugin/TrackerContext.h"
 
+#include "orba/Logger.h"
 #include "plugin/CommandKeys.h"
 
 namespace ORBA {
@@ -60,6 +61,14 @@ TrackerConfig readTrackerConfig(const JsonValue& body) {
     }
     if (hasStringMember(source, Keys::kEndpoint)) config.endpoint = source.at(Keys::kEndpoint).asString();
     if (hasStringMember(source, Keys::kCaFile)) config.caFile = source.at(Keys::kCaFile).asString();
+    if (source.contains(Keys::kDelivery)) {
+        const std::string delivery = source.at(Keys::kDelivery).asString();
+        if (delivery == "background") {
+            config.backgroundDelivery = true;
+        } else if (delivery != "sync") {
+            Core::Logger::Log("Unknown \"delivery\" (\"background\" or \"sync\" expected); sending synchronously");
+        }
+    }
     return config;
 }
 

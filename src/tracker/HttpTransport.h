@@ -14,10 +14,22 @@ struct HttpRequest {
     std::string caFile;         // PEM authorities trusted instead of the system's; empty: system
 };
 
+// What came back for one request.
+struct HttpResult {
+    int status = 0;                 // 0 when no answer came
+    long retryAfterSeconds = -1;    // the answer's Retry-After in seconds; -1 when it gave none
+};
+
 // Posts `request` once and returns the HTTP status of the response, or 0 when none came (no
 // connection, TLS failure, an untrusted certificate, time-out: 5 s to connect, 10 s in all).
 // The server's certificate and host name are verified. The response body is discarded.
-int postHttpRequest(const HttpRequest& request);
+HttpResult sendHttpRequest(const HttpRequest& request);
+inline int postHttpRequest(const HttpRequest& request) { return sendHttpRequest(request).status; }
+
+// Ends the request in flight, if any, and every later one at once with no answer. Called when
+// the process is ending, so that no exit waits for a server that does not answer. (WinHTTP's
+// requests are left alone: at exit Windows ends their thread before any library code runs.)
+void cancelHttpRequests();
 
 // The HMAC-SHA256 of `message` under `key`, as 64 lower-case hexadecimal digits.
 std::string hmacSha256Hex(const std::string& key, const std::string& message);

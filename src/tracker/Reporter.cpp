@@ -56,6 +56,7 @@ Endpoint endpointFrom(const TrackerConfig& config) {
         }
     }
     endpoint.caFile = config.caFile;
+    endpoint.background = config.backgroundDelivery;
     return endpoint;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/CLocale.h"
 #include "core/Hex.h"
+#include "tracker/Delivery.h"
 #include "orba/Logger.h"
 #include "tracker/HttpTransport.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 const char kUuidName[] = "ZQ_uuid";
 const char kCounterName[] = "ZQ_counter";
+const SendResult kAcceptedForDelivery = 202;
 
 
 const char* kindWord(EventKind kind) {
@@ -149,18 +151,18 @@ std::string TrackerClient::buildBody(const EventRecord& record, bool includeEven
 }
 
 SendResult TrackerClient::sendFirstOpen(const EventRecord& record) const {
-    return post(urlFor(EventKind::FirstOpen), buildBody(record, false));
+    return post(urlFor(EventKind::FirstOpen), buildBody(record, false), EventKind::FirstOpen);
 }
 
 SendResult TrackerClient::sendSession(const EventRecord& record) const {
-    return post(urlFor(EventKind::Session), buildBody(record, false));
+    return post(urlFor(EventKind::Session), buildBody(record, false), EventKind::Session);
 }
 
 SendResult TrackerClient::sendInApp(const EventRecord& record) const {
     return post(urlFor(EventKind::InApp), buildBody(record, true));
 }
 
-SendResult TrackerClient::post(const std::string& url, std::string body) const {
+SendResult TrackerClient::post(const std::string& url, std::string body, EventKind kind) const {
     // The app id ends the URL and the user agent: a control character there could split the
     // request's header lines.
     for (const char c : appId_) {
@@ -176,6 +178,11 @@ SendResult TrackerClient::post(const std::string& url, std::string body) const {
     if (request.authorization.empty()) return 0;  // an unsigned request would only be refused
     request.userAgent = userAgent();
     request.caFile = endpoint_.caFile;
+    if (endpoint_.background) {
+        // 202 is HTTP's "taken in, to be done later": a stored request will be delivered, so a
+        // launch counts once it is stored.
+        return Delivery::instance().store(appId_, kind, request) ? kAcceptedForDelivery : 0;
+    }
     return services_.post(request);
 }
 

@@ -27,6 +27,7 @@ extern const ClientFlavor kSteamFlavor;
 struct Endpoint {
     std::string baseUrl;  // "https://host[:port]", no trailing slash
     std::string caFile;   // PEM authorities trusted instead of the system's; empty: system
+    bool background = false;  // requests go to the outbox, and the sender thread posts them
 };
 
 // The built-in endpoint.
@@ -63,8 +64,10 @@ public:
     SendResult sendFirstOpen(const EventRecord& record) const;
     SendResult sendSession(const EventRecord& record) const;
     SendResult sendInApp(const EventRecord& record) const;
-    // Signs `body` with the dev key and posts it to `url`.
-    SendResult post(const std::string& url, std::string body) const;
+    // Signs `body` with the dev key and posts it to `url`; with background delivery, stores it
+    // in the outbox instead and answers 202 once it is stored.
+    SendResult post(const std::string& url, std::string body,
+                    EventKind kind = EventKind::InApp) const;
 
     // The request URL; the app id is its last path segment, percent-encoded where it holds more
     // than letters, digits and "-._~".

@@ -12,6 +12,7 @@ struct TrackerConfig {
     std::string steamAppId;
     std::string endpoint;  // "https://host[:port]" replacing the built-in event host
     std::string caFile;    // PEM authorities trusted instead of the system's
+    bool backgroundDelivery = false;  // "delivery": "background": stored, then sent by the library's thread
 };
 
 }  // namespace ORBA

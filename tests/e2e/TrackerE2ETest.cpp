@@ -1,18 +1,33 @@
 // The tracker end to end: command texts in, signed HTTPS requests at the local collector, the
 // identity in the real store (the registry under Wine, a state file under a temporary folder on
 // Linux).
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
+#include "SharedLibrary.h"
 #include "orba/Plugin.h"
 #include "platform/IdentityStore.h"
 #include "support/Collector.h"
 #include "support/FakeSteam.h"
 #include "support/RecordingModule.h"
+#include "tracker/Delivery.h"
 #include "tracker/SteamApi.h"
 
 namespace {
@@ -246,5 +261,223 @@ TEST_F(TrackerE2ETest, SteamBuildIdMayBeNegative) {
     EXPECT_EQ(body(lines[0])["app_version"], "-42");
     EXPECT_EQ(body(lines[0])["device_ids"][1]["value"], "1");
 }
+
+// Background delivery: commands store their requests and return; the library's sender thread
+// posts them, in order, retrying what may succeed later, across processes.
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const char kBackground[] = R"(,"delivery":"background")";
+
+std::string sendEvent(const std::string& name) {
+    return R"({"event":"SendEvent","body":{"eventName":")" + name + R"("}})";
+}
+
+std::string flush(long timeoutMs) {
+    return R"({"event":"FlushTracker","body":{"timeoutMs":)" + std::to_string(timeoutMs) + "}}";
+}
+
+bool waitUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(5000)) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+}
+
+// The sample host, run as a game would run: the library loaded at run time from its file,
+// unloaded when the host's main returns, then the process's end.
+std::string hostProgram() {
+#ifdef _WIN32
+    return OrbaTools::executableFolder() + "orba-host.exe";
+#else
+    return OrbaTools::executableFolder() + "orba-host";
+#endif
+}
+
+std::string commandFile(const std::vector<std::string>& commands) {
+    const std::string file = testing::TempDir() + "orba-host-" + OrbaTest::uniqueMarker() + ".txt";
+    std::ofstream out(file, std::ios::binary);
+    for (const std::string& command : commands) out << command << '\n';
+    return file;
+}
+
+// How long a host process took from start to end.
+milliseconds runHost(const std::vector<std::string>& commands) {
+    const std::string file = commandFile(commands);
+#ifdef _WIN32
+    const std::string quiet = " >NUL 2>&1";
+#else
+    const std::string quiet = " >/dev/null 2>&1";
+#endif
+    const Clock::time_point start = Clock::now();
+    const int status = std::system((hostProgram() + " " + file + quiet).c_str());
+    const milliseconds took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    EXPECT_EQ(status, 0);
+    std::remove(file.c_str());
+    return took;
+}
+
+class DeliveryE2ETest : public TrackerE2ETest {
+protected:
+    void TearDown() override {
+        ORBA::Delivery::instance().setFirstRetryDelay(ORBA::kFirstRetryDelay);
+        TrackerE2ETest::TearDown();
+    }
+
+    std::vector<nlohmann::json> delivered() const {
+        std::vector<nlohmann::json> accepted;
+        for (auto& line : requests()) {
+            if (line["status"] == 202) accepted.push_back(line);
+        }
+        return accepted;
+    }
+
+    // Each request was delivered once, in the order given ("first_open", "inapp:NAME", ...),
+    // and every failed attempt carried the bytes and signature of a request delivered later.
+    void expectDeliveredOnce(const std::vector<std::string>& expected) const {
+        const auto accepted = delivered();
+        ASSERT_EQ(accepted.size(), expected.size());
+        std::set<std::string> requestIds;
+        std::set<std::string> bodies;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const nlohmann::json sent = body(accepted[i]);
+            const std::string path = accepted[i]["path"];
+            const std::size_t colon = expected[i].find(':');
+            const std::string kind = expected[i].substr(0, colon);
+            EXPECT_EQ(path, "/v1.0/c2s/" + kind + "/app/nativepc/" + appId_) << i;
+            if (colon != std::string::npos) {
+                EXPECT_EQ(sent["event_name"], expected[i].substr(colon + 1)) << i;
+            }
+            EXPECT_EQ(accepted[i]["signature_ok"], true);
+            EXPECT_TRUE(requestIds.insert(sent["request_id"].get<std::string>()).second) << i;
+            bodies.insert(accepted[i]["body"].get<std::string>() + "|" + accepted[i]["signature"].get<std::string>());
+        }
+        for (const auto& line : requests()) {
+            if (line["status"] == 202) continue;
+            EXPECT_EQ(bodies.count(line["body"].get<std::string>() + "|" + line["signature"].get<std::string>()), 1u)
+                << line.dump();
+        }
+    }
+};
+
+TEST_F(DeliveryE2ETest, CommandsReturnAtOnceAndFlushDeliversInOrder) {
+    collector_.setDelayMs(300);
+    const Clock::time_point start = Clock::now();
+    run(initNative(kBackground));
+    for (int i = 0; i < 5; ++i) run(sendEvent("e" + std::to_string(i)));
+    // Posting them one by one would take six times 300 ms.
+    EXPECT_LT(Clock::now() - start, milliseconds(900));
+    // A launch counts once its request is stored.
+    EXPECT_EQ(counter(appId_), "1");
+
+    run(flush(20000));
+    expectDeliveredOnce({"first_open", "inapp:e0", "inapp:e1", "inapp:e2", "inapp:e3", "inapp:e4"});
+    EXPECT_EQ(requests().size(), 6u);
+    // Nothing is left to wait for.
+    const Clock::time_point again = Clock::now();
+    run(flush(20000));
+    EXPECT_LT(Clock::now() - again, milliseconds(200));
+}
+
+TEST_F(DeliveryE2ETest, RefusedRequestsAreDroppedAndOthersRetriedWithTheSameBytes) {
+    ORBA::Delivery::instance().setFirstRetryDelay(milliseconds(20));
+    collector_.setStatus(400);
+    run(initNative(kBackground));
+    run(flush(10000));
+    ASSERT_EQ(requests().size(), 1u);  // a 400 is final
+
+    collector_.setStatus(503);
+    run(sendEvent("again"));
+    ASSERT_TRUE(waitUntil([&] { return requests().size() >= 4; }));
+    collector_.setStatus(429);
+    ASSERT_TRUE(waitUntil([&] { return requests().back()["status"] == 429; }));
+    const Clock::time_point refused = Clock::now();
+    collector_.setStatus(202);
+    run(flush(10000));
+    // The collector's 429 asks for a second; the back-off alone would be a fraction of that.
+    EXPECT_GE(Clock::now() - refused, milliseconds(800));
+
+    const auto lines = requests();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0]["status"], 400);
+    EXPECT_EQ(lines.back()["status"], 202);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["body"], lines[1]["body"]) << i;
+        EXPECT_EQ(lines[i]["signature"], lines[1]["signature"]) << i;
+        if (i + 1 < lines.size()) {
+            EXPECT_NE(lines[i]["status"], 202) << i;
+        }
+    }
+}
+
+TEST_F(DeliveryE2ETest, AnOutageCarriesOverToTheNextProcess) {
+    // One launch already counted: the next one is the second first_open, then sessions follow.
+    ORBA::Platform::writeIdentityValue("ZQ_counter_" + appId_, "1");
+    collector_.setStatus(503);
+    const milliseconds first = runHost({initNative(kBackground), sendEvent("one"), sendEvent("two")});
+    EXPECT_LT(first, milliseconds(5000));
+    EXPECT_EQ(counter(appId_), "2");
+    // Its first attempt may still be on its way: let it land before the service comes back.
+    waitUntil([&] { return !requests().empty(); }, milliseconds(2000));
+
+    collector_.setStatus(202);
+    runHost({initNative(kBackground), flush(20000)});
+    expectDeliveredOnce({"first_open", "inapp:one", "inapp:two", "session"});
+}
+
+// The host's thread waits for nothing at exit: neither FreeLibrary/dlclose nor the process's end
+// waits for a request that the server holds, and the request is sent by the next process.
+TEST_F(DeliveryE2ETest, AHostEndsPromptlyWhileItsRequestHangs) {
+    collector_.setDelayMs(10000);
+    // The flush gives up after a second, with the first_open surely waiting for its answer.
+    const milliseconds took = runHost({initNative(kBackground), flush(1000)});
+    EXPECT_LT(took, milliseconds(4000));
+
+    collector_.setDelayMs(0);
+    runHost({initNative(kBackground), flush(20000)});
+    std::set<std::string> requestIds;
+    for (const auto& line : delivered()) requestIds.insert(body(line)["request_id"].get<std::string>());
+    EXPECT_EQ(requestIds.size(), 2u);
+}
+
+#ifndef _WIN32
+TEST_F(DeliveryE2ETest, AKilledProcessLosesNothingStored) {
+    ORBA::Platform::writeIdentityValue("ZQ_counter_" + appId_, "1");
+    collector_.setStatus(503);
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    const std::string program = hostProgram();
+    const pid_t host = ::fork();
+    ASSERT_NE(host, -1);
+    if (host == 0) {
+        ::dup2(input[0], 0);
+        ::close(input[0]);
+        const int quiet = ::open("/dev/null", O_WRONLY);
+        if (quiet != -1) ::dup2(quiet, 1);
+        ::close(input[1]);
+        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    // The host reads on after these and never ends by itself.
+    const std::string commands =
+        initNative(kBackground) + "\n" + sendEvent("one") + "\n" + sendEvent("two") + "\n";
+    ASSERT_EQ(::write(input[1], commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+    ASSERT_TRUE(waitUntil([&] { return !requests().empty(); }));
+    std::this_thread::sleep_for(milliseconds(200));
+    ::kill(host, SIGKILL);
+    int status = 0;
+    ::waitpid(host, &status, 0);
+    ::close(input[1]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+
+    collector_.setStatus(202);
+    runHost({initNative(kBackground), flush(20000)});
+    expectDeliveredOnce({"first_open", "inapp:one", "inapp:two", "session"});
+}
+#endif
 
 }  // namespace

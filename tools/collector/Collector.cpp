@@ -31,7 +31,8 @@ const char* const kUsage =
     "  --dev-key KEY  dev key the Authorization header must be the HMAC-SHA256 under\n"
     "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
     "  --cert, --key  serve this PEM certificate (chain) and key instead of throwaway ones\n"
-    "  --status N     status answered for accepted event requests (default 202)\n"
+    "  --status N     status answered for accepted event requests (default 202); a 429 comes\n"
+    "                 with Retry-After: 1\n"
     "  --record FILE  also append each request's JSON line to FILE\n"
     "  --intermediate sign the throwaway server certificate through an intermediate authority,\n"
     "                 which the server sends along\n"
@@ -156,6 +157,8 @@ private:
         std::string signature = request.get_header_value("Authorization");
         bool signatureOk = !signature.empty() && signature == hmacSha256Hex(devKey_, request.body);
         response.status = !eventPath ? 404 : signatureOk ? status_.load() : 403;
+        // A client that honours it waits a whole second before asking again.
+        if (response.status == 429) response.set_header("Retry-After", "1");
 
         nlohmann::ordered_json line;
         line["path"] = request.path;

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -24,6 +25,15 @@ bool append(HeaderList& list, const std::string& line) {
     list.release();
     list.reset(extended);
     return true;
+}
+
+// Trivially destructible, so that it can still be read by a late request while statics are
+// being destroyed at exit.
+std::atomic<bool> cancelled{false};
+
+// libcurl calls this at least about once a second even while waiting for a connection.
+int abortWhenCancelled(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return cancelled.load() ? 1 : 0;
 }
 
 // One easy handle for the whole process. Between requests it keeps the open connection and its
@@ -51,6 +61,9 @@ private:
     // so it cannot hang. It runs before OpenSSL's own exit handler: that one is registered
     // inside curl_global_init above, before this object is complete.
     ~KeptHandle() {
+        // A request still in flight on the sender thread ends at its next progress call rather
+        // than holding the exit up until its time-out.
+        cancelled = true;
         std::lock_guard<std::mutex> lock(mutex_);
         if (easy_ != nullptr) curl_easy_cleanup(easy_);
         easy_ = nullptr;
@@ -78,12 +91,15 @@ private:
 
 }  // namespace
 
-int postHttpRequest(const HttpRequest& request) {
-    if (!Transport::isSendable(request)) return 0;
+void cancelHttpRequests() { cancelled = true; }
+
+HttpResult sendHttpRequest(const HttpRequest& request) {
+    HttpResult none;
+    if (cancelled || !Transport::isSendable(request)) return none;
     KeptHandle& kept = KeptHandle::instance();
     std::lock_guard<std::mutex> lock(kept.mutex());
     CURL* h = kept.easy();
-    if (h == nullptr) return 0;
+    if (h == nullptr) return none;
     OptionsReset reset(h);
 
     HeaderList headers;
@@ -93,7 +109,7 @@ int postHttpRequest(const HttpRequest& request) {
     if (!append(headers, Transport::kContentTypeLine) ||
         !append(headers, Transport::kAuthorizationPrefix + request.authorization) ||
         !append(headers, "Expect:") || !append(headers, "Accept:")) {
-        return 0;
+        return none;
     }
 
     bool configured =
@@ -111,21 +127,31 @@ int postHttpRequest(const HttpRequest& request) {
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, Transport::kConnectTimeoutMs) == CURLE_OK &&
         curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, Transport::kTotalTimeoutMs) == CURLE_OK &&
         // Time-outs must not be raised with signals inside the host's process.
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abortWhenCancelled) == CURLE_OK &&
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
     if (configured && !request.caFile.empty()) {
         // The file replaces the system's authorities: both the bundle and the folder that
         // libcurl was built to read.
         configured = curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str()) == CURLE_OK &&
                      curl_easy_setopt(h, CURLOPT_CAPATH, nullptr) == CURLE_OK;
     }
-    if (!configured) return 0;
+    if (!configured) return none;
 
     // A transfer that did not complete, even one that got as far as a status line, counts as no
     // answer: the request may not have been taken in.
-    if (curl_easy_perform(h) != CURLE_OK) return 0;
+    if (curl_easy_perform(h) != CURLE_OK) return none;
     long status = 0;
-    if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return 0;
-    return static_cast<int>(status);
+    if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return none;
+    HttpResult result;
+    result.status = static_cast<int>(status);
+    // libcurl reads both forms (seconds and an HTTP date) and gives seconds from now.
+    curl_off_t retryAfter = 0;
+    if ((status == 429 || status == 503) &&
+        curl_easy_getinfo(h, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+        result.retryAfterSeconds = static_cast<long>(retryAfter);
+    }
+    return result;
 }
 
 }  // namespace ORBA

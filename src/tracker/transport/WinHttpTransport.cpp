@@ -378,7 +378,20 @@ bool probeServer(KeptState& kept, const Deadline& deadline) {
     return true;
 }
 
-int postOnce(const HttpRequest& request, KeptState& kept) {
+// The answer's Retry-After in seconds (the date form is not read), or -1.
+long retryAfterSeconds(HINTERNET request) {
+    DWORD seconds = 0;
+    DWORD size = sizeof seconds;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &seconds, &size,
+                             WINHTTP_NO_HEADER_INDEX) ||
+        seconds == 0) {
+        return -1;
+    }
+    return static_cast<long>(seconds);
+}
+
+int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
     Deadline deadline(Transport::kTotalTimeoutMs);
     if (request.body.size() > MAXDWORD) return 0;
     const DWORD bodySize = static_cast<DWORD>(request.body.size());
@@ -476,25 +489,32 @@ int postOnce(const HttpRequest& request, KeptState& kept) {
         !readToEnd(handle.get(), deadline)) {
         return 0;
     }
+    if (status == 429 || status == 503) retryAfter = retryAfterSeconds(handle.get());
     return static_cast<int>(status);
 }
 
 }  // namespace
 
-int postHttpRequest(const HttpRequest& request) {
-    if (!Transport::isSendable(request)) return 0;
+void cancelHttpRequests() {}
+
+// The sender thread and the host's thread may both post: the kept state is theirs in turn.
+HttpResult sendHttpRequest(const HttpRequest& request) {
+    HttpResult result;
+    if (!Transport::isSendable(request)) return result;
     KeptState& kept = keptState();
     std::lock_guard<std::mutex> lock(kept.mutex);
-    int status = 0;
     try {
-        status = postOnce(request, kept);
+        result.status = postOnce(request, kept, result.retryAfterSeconds);
     } catch (const std::range_error&) {
         // A URL, user agent or file name that is not UTF-8 cannot be handed to WinHTTP.
-        status = 0;
+        result = HttpResult();
     }
     // After a failure the connection may be a new one next time: check it again first.
-    if (status == 0) kept.serverChecked = false;
-    return status;
+    if (result.status == 0) {
+        kept.serverChecked = false;
+        result.retryAfterSeconds = -1;
+    }
+    return result;
 }
 
 }  // namespace ORBA

@@ -1,0 +1,22 @@
+// A thread of the library's own, for work that must not run on the host's thread.
+#pragma once
+
+#include <functional>
+
+namespace ORBA {
+namespace Platform {
+
+// Runs `work` on a new thread that keeps this library's code loaded until `work` has returned:
+// on Windows the thread holds a reference to the library and drops it as it ends, so that the
+// host's FreeLibrary never unmaps code the thread still runs; elsewhere the library stays loaded
+// for the rest of the process once such a thread has started. False when no thread could be
+// started.
+bool startBackgroundThread(std::function<void()> work);
+
+// Whether library code that runs at unload or exit may wait for such a thread. On Windows that
+// code runs under the loader lock, and by then the thread has either been ended by the system
+// (process exit) or has already returned (unload): waiting could only deadlock.
+bool mayWaitForBackgroundThreads();
+
+}  // namespace Platform
+}  // namespace ORBA

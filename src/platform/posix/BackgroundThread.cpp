@@ -1,0 +1,45 @@
+#include "platform/BackgroundThread.h"
+
+#include <dlfcn.h>
+
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace ORBA {
+namespace Platform {
+namespace {
+
+// A dlclose by the host would unmap code that a detached thread may still run, and unlike
+// Windows there is no way for a thread to drop the last reference and end in one step. The
+// library is marked never to be unloaded instead; a program linking the code directly has
+// nothing to pin.
+void pinThisLibrary() {
+    static const bool pinned = [] {
+        Dl_info info{};
+        if (::dladdr(reinterpret_cast<void*>(&pinThisLibrary), &info) == 0 ||
+            info.dli_fname == nullptr) {
+            return false;
+        }
+        // The added reference is never dropped: that is the point.
+        return ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+    }();
+    (void)pinned;
+}
+
+}  // namespace
+
+bool startBackgroundThread(std::function<void()> work) {
+    pinThisLibrary();
+    try {
+        std::thread(std::move(work)).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+bool mayWaitForBackgroundThreads() { return true; }
+
+}  // namespace Platform
+}  // namespace ORBA

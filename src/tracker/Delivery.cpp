@@ -1,0 +1,180 @@
+#include "tracker/Delivery.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "orba/Logger.h"
+#include "platform/BackgroundThread.h"
+#include "platform/OutboxFolder.h"
+#include "tracker/Outbox.h"
+
+namespace ORBA {
+
+namespace {
+
+// How long an ending process gives the sender to notice; a transfer in flight is cancelled
+// meanwhile, and one that does not end in time is left to the process's end.
+constexpr std::chrono::milliseconds kExitGrace{300};
+
+bool worthRetrying(int status) {
+    return status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599);
+}
+
+}  // namespace
+
+RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitter,
+                        std::chrono::milliseconds firstDelay) {
+    RetryStep step;
+    if (result.status >= 200 && result.status <= 299) {
+        step.verdict = RetryStep::Verdict::Delivered;
+        return step;
+    }
+    if (!worthRetrying(result.status)) {
+        step.verdict = RetryStep::Verdict::Refused;
+        return step;
+    }
+    using std::chrono::milliseconds;
+    const long long longest = kLongestRetryDelay.count();
+    long long base = std::max<long long>(firstDelay.count(), 1);
+    for (unsigned i = 0; i < failures && base < longest; ++i) base *= 2;
+    base = std::min(base, longest);
+    jitter = std::min(std::max(jitter, 0.0), 1.0);
+    // Spread, so that games that lost the service at the same moment do not all come back at once.
+    long long delay = base * 3 / 4 + static_cast<long long>(static_cast<double>(base / 2) * jitter);
+    delay = std::min(delay, longest);
+    if (result.retryAfterSeconds > 0) {
+        const long long asked =
+            std::min<long long>(result.retryAfterSeconds, kLongestRetryAfter.count() / 1000) * 1000;
+        delay = std::max(delay, asked);
+    }
+    step.delay = milliseconds(delay);
+    return step;
+}
+
+struct Delivery::Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<std::string, std::unique_ptr<Outbox>> outboxes;  // by app id
+    bool running = false;                                      // a sender thread is on its way
+    std::atomic<bool> stopping{false};
+    std::chrono::milliseconds firstDelay = kFirstRetryDelay;
+    Sender send = sendHttpRequest;
+
+    Outbox& outbox(const std::string& appId) {
+        std::unique_ptr<Outbox>& box = outboxes[appId];
+        // The folder is looked up when an app id is first used, as the identity store is.
+        if (!box) box = std::make_unique<Outbox>(Platform::outboxFolder(), appId);
+        return *box;
+    }
+};
+
+namespace {
+
+struct Queued {
+    Outbox* outbox;
+    StoredRequest stored;
+};
+
+// The requests to send next, oldest first within each app id. Requests that another process is
+// sending stay with it.
+std::deque<Queued> collect(std::map<std::string, std::unique_ptr<Outbox>>& outboxes) {
+    std::deque<Queued> queue;
+    for (auto& entry : outboxes) {
+        Outbox& box = *entry.second;
+        if (!box.claimSending()) continue;
+        for (StoredRequest& stored : box.pending()) queue.push_back({&box, std::move(stored)});
+    }
+    return queue;
+}
+
+}  // namespace
+
+void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
+    std::minstd_rand random(std::random_device{}());
+    std::uniform_real_distribution<double> spread(0.0, 1.0);
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    std::deque<Queued> queue;
+    unsigned failures = 0;
+    for (;;) {
+        if (queue.empty()) queue = collect(shared->outboxes);
+        if (queue.empty() || shared->stopping) break;
+        const Queued& next = queue.front();
+        const HttpRequest request = next.stored.request;
+        const Sender send = shared->send;
+        lock.unlock();
+        const HttpResult result = send(request);
+        lock.lock();
+        const RetryStep step = nextRetryStep(result, failures, spread(random), shared->firstDelay);
+        if (step.verdict == RetryStep::Verdict::Retry) {
+            ++failures;
+            shared->changed.wait_for(lock, step.delay, [&] { return shared->stopping.load(); });
+            continue;
+        }
+        if (step.verdict == RetryStep::Verdict::Refused) {
+            Core::Logger::Log("Stored request dropped: the service refused it with status " +
+                              std::to_string(result.status));
+        }
+        next.outbox->remove(next.stored.id);
+        queue.pop_front();
+        failures = 0;
+    }
+    shared->running = false;
+    shared->changed.notify_all();
+}
+
+Delivery::Delivery() : shared_(std::make_shared<Shared>()) {}
+
+Delivery& Delivery::instance() {
+    static Delivery delivery;
+    return delivery;
+}
+
+Delivery::~Delivery() {
+    shared_->stopping = true;
+    // Under the loader lock the thread is either gone or done: touch nothing it may have held.
+    if (!Platform::mayWaitForBackgroundThreads()) return;
+    cancelHttpRequests();
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    shared_->changed.notify_all();
+    // Not a join: a thread that does not come back in time keeps the shared state alive and
+    // ends with the process.
+    shared_->changed.wait_for(lock, kExitGrace, [this] { return !shared_->running; });
+}
+
+bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest& request) {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (!shared_->outbox(appId).store(kind, request)) return false;
+    if (!shared_->running && !shared_->stopping) {
+        shared_->running = true;
+        std::shared_ptr<Shared> shared = shared_;
+        if (!Platform::startBackgroundThread([shared] { runSender(shared); })) {
+            shared_->running = false;
+            Core::Logger::Log("Request stored, but no sender thread could be started: it waits for the next start");
+        }
+    }
+    return true;
+}
+
+bool Delivery::flush(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    return shared_->changed.wait_for(lock, timeout, [this] { return !shared_->running; });
+}
+
+void Delivery::setFirstRetryDelay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->firstDelay = delay;
+}
+
+void Delivery::setSender(Sender sender) {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->send = sender ? std::move(sender) : Sender(sendHttpRequest);
+}
+
+}  // namespace ORBA
