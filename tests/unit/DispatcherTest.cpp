@@ -1,3 +1,4 @@
+#include <chrono>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -87,6 +88,19 @@ TEST_F(DispatcherTest, ParseErrorsAreLoggedWithoutTheTextOnlyWhileLoggingIsOn) {
               "[json.exception.parse_error.101] parse error at line 1, column 74: syntax error while "
               "parsing value - invalid string: missing closing quote\n"
               "[json.exception.out_of_range.406] number overflow parsing\n");
+    EXPECT_FALSE(enabled());
+}
+
+// Without background delivery there is nothing to wait for, whatever the gate or the timeout.
+TEST_F(DispatcherTest, FlushTrackerReturnsAtOnceWithoutBackgroundDelivery) {
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    DebugOutputCapture capture;
+    const auto start = std::chrono::steady_clock::now();
+    run(R"({"event":"FlushTracker","body":{"timeoutMs":60000}})");
+    run(R"({"event":"FlushTracker"})");
+    run(R"({"event":"FlushTracker","body":{"timeoutMs":"soon"}})");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(capture.finish(), "FlushTracker: \"timeoutMs\" is not a number; waiting 2000 ms\n");
     EXPECT_FALSE(enabled());
 }
 
