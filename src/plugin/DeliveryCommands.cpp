@@ -26,8 +26,9 @@ std::int64_t flushTimeoutMs(const JsonValue& body) {
     }
     const double milliseconds = timeout.asDouble();
     if (!(milliseconds > 0)) return 0;  // negative or NaN: no wait
-    return milliseconds >= static_cast<double>(kLongestFlushMs) ? kLongestFlushMs
-                                                              : static_cast<std::int64_t>(milliseconds);
+    return milliseconds >= static_cast<double>(kLongestFlushMs)
+               ? kLongestFlushMs
+               : static_cast<std::int64_t>(milliseconds);
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ TrackerConfig readTrackerConfig(const JsonValue& body) {
         if (delivery == "background") {
             config.backgroundDelivery = true;
         } else if (delivery != "sync") {
-            Core::Logger::Log("Unknown \"delivery\" (\"background\" or \"sync\" expected); sending synchronously");
+            Core::Logger::Log(
+                "Unknown \"delivery\" (\"background\" or \"sync\" expected); sending synchronously");
         }
     }
     return config;

@@ -62,7 +62,8 @@ struct Delivery::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     std::map<std::string, std::unique_ptr<Outbox>> outboxes;  // by app id
-    bool running = false;                                      // a sender thread is on its way
+    bool running = false;                                     // a sender thread is on its way
+    unsigned long long stores = 0;                            // requests stored so far
     std::atomic<bool> stopping{false};
     std::chrono::milliseconds firstDelay = kFirstRetryDelay;
     Sender send = sendHttpRequest;
@@ -84,12 +85,11 @@ struct Queued {
 
 // The requests to send next, oldest first within each app id. Requests that another process is
 // sending stay with it.
-std::deque<Queued> collect(std::map<std::string, std::unique_ptr<Outbox>>& outboxes) {
+std::deque<Queued> collect(const std::vector<Outbox*>& outboxes) {
     std::deque<Queued> queue;
-    for (auto& entry : outboxes) {
-        Outbox& box = *entry.second;
-        if (!box.claimSending()) continue;
-        for (StoredRequest& stored : box.pending()) queue.push_back({&box, std::move(stored)});
+    for (Outbox* box : outboxes) {
+        if (!box->claimSending()) continue;
+        for (StoredRequest& stored : box->pending()) queue.push_back({box, std::move(stored)});
     }
     return queue;
 }
@@ -103,13 +103,23 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     std::deque<Queued> queue;
     unsigned failures = 0;
     for (;;) {
-        if (queue.empty()) queue = collect(shared->outboxes);
+        if (queue.empty()) {
+            // The outboxes are read without the lock, so that the host's thread can go on storing
+            // meanwhile; what it stores after this count is looked for again before the thread
+            // ends.
+            const unsigned long long seen = shared->stores;
+            std::vector<Outbox*> outboxes;
+            for (auto& entry : shared->outboxes) outboxes.push_back(entry.second.get());
+            lock.unlock();
+            queue = collect(outboxes);
+            lock.lock();
+            if (queue.empty() && shared->stores != seen && !shared->stopping) continue;
+        }
         if (queue.empty() || shared->stopping) break;
         const Queued& next = queue.front();
-        const HttpRequest request = next.stored.request;
         const Sender send = shared->send;
         lock.unlock();
-        const HttpResult result = send(request);
+        const HttpResult result = send(next.stored.request);
         lock.lock();
         const RetryStep step = nextRetryStep(result, failures, spread(random), shared->firstDelay);
         if (step.verdict == RetryStep::Verdict::Retry) {
@@ -121,7 +131,9 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             Core::Logger::Log("Stored request dropped: the service refused it with status " +
                               std::to_string(result.status));
         }
+        lock.unlock();
         next.outbox->remove(next.stored.id);
+        lock.lock();
         queue.pop_front();
         failures = 0;
     }
@@ -149,14 +161,23 @@ Delivery::~Delivery() {
 }
 
 bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest& request) {
+    Outbox* box = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        box = &shared_->outbox(appId);
+    }
+    // Outside the lock: the sender may be reading or clearing the outbox meanwhile.
+    if (!box->store(kind, request)) return false;
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    if (!shared_->outbox(appId).store(kind, request)) return false;
+    ++shared_->stores;
     if (!shared_->running && !shared_->stopping) {
         shared_->running = true;
         std::shared_ptr<Shared> shared = shared_;
         if (!Platform::startBackgroundThread([shared] { runSender(shared); })) {
             shared_->running = false;
-            Core::Logger::Log("Request stored, but no sender thread could be started: it waits for the next start");
+            Core::Logger::Log(
+                "Request stored, but no sender thread could be started: it waits for the next "
+                "start");
         }
     }
     return true;

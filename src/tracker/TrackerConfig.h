@@ -12,7 +12,8 @@ struct TrackerConfig {
     std::string steamAppId;
     std::string endpoint;  // "https://host[:port]" replacing the built-in event host
     std::string caFile;    // PEM authorities trusted instead of the system's
-    bool backgroundDelivery = false;  // "delivery": "background": stored, then sent by the library's thread
+    // "delivery": "background": requests are stored, then sent by the library's own thread.
+    bool backgroundDelivery = false;
 };
 
 }  // namespace ORBA

@@ -1,7 +1,7 @@
 // When a stored request is tried again, and when it is given up.
-#include <chrono>
-
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "tracker/Delivery.h"
 
@@ -40,7 +40,8 @@ TEST(RetryPolicyTest, DelaysDoubleFromOneSecondToFiveMinutesWithJitter) {
     EXPECT_EQ(nextRetryStep(answer(500), 9, 0.0).delay, milliseconds(225000));
     // The cap holds for any count of failures, jitter included, without overflowing.
     for (unsigned failures : {9u, 10u, 63u, 64u, 1000u, 4000000000u}) {
-        EXPECT_EQ(nextRetryStep(answer(500), failures, 1.0).delay, milliseconds(300000)) << failures;
+        EXPECT_EQ(nextRetryStep(answer(500), failures, 1.0).delay, milliseconds(300000))
+            << failures;
     }
     EXPECT_EQ(nextRetryStep(answer(500), 0, 0.0).delay, milliseconds(750));
     EXPECT_EQ(nextRetryStep(answer(500), 0, 1.0).delay, milliseconds(1250));
