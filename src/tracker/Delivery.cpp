@@ -66,7 +66,6 @@ struct Delivery::Shared {
     unsigned long long stores = 0;                            // requests stored so far
     std::atomic<bool> stopping{false};
     std::chrono::milliseconds firstDelay = kFirstRetryDelay;
-    Sender send = sendHttpRequest;
 
     Outbox& outbox(const std::string& appId) {
         std::unique_ptr<Outbox>& box = outboxes[appId];
@@ -117,9 +116,8 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         }
         if (queue.empty() || shared->stopping) break;
         const Queued& next = queue.front();
-        const Sender send = shared->send;
         lock.unlock();
-        const HttpResult result = send(next.stored.request);
+        const HttpResult result = sendHttpRequest(next.stored.request);
         lock.lock();
         const RetryStep step = nextRetryStep(result, failures, spread(random), shared->firstDelay);
         if (step.verdict == RetryStep::Verdict::Retry) {
@@ -191,11 +189,6 @@ bool Delivery::flush(std::chrono::milliseconds timeout) {
 void Delivery::setFirstRetryDelay(std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->firstDelay = delay;
-}
-
-void Delivery::setSender(Sender sender) {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->send = sender ? std::move(sender) : Sender(sendHttpRequest);
 }
 
 }  // namespace ORBA

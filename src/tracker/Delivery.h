@@ -3,7 +3,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,8 +33,6 @@ RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitt
 
 class Delivery {
 public:
-    using Sender = std::function<HttpResult(const HttpRequest&)>;
-
     // The process's one delivery; its destruction at exit or unload ends the sender thread
     // without waiting on the network.
     static Delivery& instance();
@@ -49,9 +46,8 @@ public:
     // nothing is left. Returns at once when no sender runs.
     bool flush(std::chrono::milliseconds timeout);
 
-    // For tests: the first retry delay, and what posts a request.
+    // For tests, so that retries come within their time: the first retry delay.
     void setFirstRetryDelay(std::chrono::milliseconds delay);
-    void setSender(Sender sender);
 
     ~Delivery();
     Delivery(const Delivery&) = delete;
