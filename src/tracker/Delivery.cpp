@@ -20,8 +20,9 @@ namespace ORBA {
 namespace {
 
 // How long an ending process gives the sender to notice; a transfer in flight is cancelled
-// meanwhile, and one that does not end in time is left to the process's end.
-constexpr std::chrono::milliseconds kExitGrace{300};
+// meanwhile (libcurl notices within its next progress call), and one that does not end in time is
+// left to the process's end.
+constexpr std::chrono::milliseconds kExitGrace{800};
 
 bool worthRetrying(int status) {
     return status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599);
@@ -135,11 +136,17 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         queue.pop_front();
         failures = 0;
     }
+    lock.unlock();
+    releaseHttpThreadState();
+    lock.lock();
     shared->running = false;
     shared->changed.notify_all();
 }
 
-Delivery::Delivery() : shared_(std::make_shared<Shared>()) {}
+// The transport (and with libcurl, OpenSSL) is made first, so that at exit this object is destroyed
+// and the sender stopped while they still work: the reverse order would tear the library's TLS
+// state down under a thread still using it.
+Delivery::Delivery() : shared_(std::make_shared<Shared>()) { prepareHttpTransport(); }
 
 Delivery& Delivery::instance() {
     static Delivery delivery;

@@ -26,6 +26,14 @@ struct HttpResult {
 HttpResult sendHttpRequest(const HttpRequest& request);
 inline int postHttpRequest(const HttpRequest& request) { return sendHttpRequest(request).status; }
 
+// Sets the transport up now rather than at the first request. What is made after this call is
+// torn down before the transport at exit: the background sender stops while it still works.
+void prepareHttpTransport();
+
+// Frees what the transport keeps for the calling thread; a thread of the library's own calls it
+// before it ends, so that nothing of it is left for the process's exit to tear down.
+void releaseHttpThreadState();
+
 // Ends the request in flight, if any, and every later one at once with no answer. Called when
 // the process is ending, so that no exit waits for a server that does not answer. (WinHTTP's
 // requests are left alone: at exit Windows ends their thread before any library code runs.)

@@ -1,4 +1,5 @@
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <atomic>
 #include <memory>
@@ -90,6 +91,12 @@ private:
 };
 
 }  // namespace
+
+void prepareHttpTransport() { KeptHandle::instance(); }
+
+// OpenSSL keeps an error queue and random generators per thread, freed only when the thread ends;
+// one that ends while the process is already exiting would find OpenSSL torn down.
+void releaseHttpThreadState() { OPENSSL_thread_stop(); }
 
 void cancelHttpRequests() { cancelled = true; }
 

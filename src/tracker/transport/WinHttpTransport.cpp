@@ -495,6 +495,10 @@ int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
 
 }  // namespace
 
+void prepareHttpTransport() { keptState(); }
+
+void releaseHttpThreadState() {}
+
 void cancelHttpRequests() {}
 
 // The sender thread and the host's thread may both post: the kept state is theirs in turn.
