@@ -28,6 +28,7 @@
 #include "platform/Uuid.h"
 
 #include "platform/posix/FileDescriptor.h"
+#include "platform/posix/StateFolder.h"
 
 namespace ORBA {
 namespace Platform {
@@ -42,43 +43,6 @@ constexpr std::size_t kTemporarySuffixLength = 6;  // mkostemp's "XXXXXX"
 void printError(const char* format, int code) {
     std::printf(format, code);
     std::fflush(stdout);
-}
-
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return home;
-    // A process started without HOME (a service, a stripped environment) still has a home.
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return std::string();
-}
-
-std::string storeFolder() {
-    const std::string home = homeFolder();
-    return identityFolder(std::getenv("XDG_STATE_HOME"), home.c_str());
-}
-
-// Creates `path` and its missing parents, each private to the user. Returns 0 or an errno.
-int makeFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-            // Some file systems refuse even to try (read-only, no write access to the parent)
-            // before noticing that the folder is already there.
-            const int error = errno;
-            struct stat info {};
-            if (::stat(prefix.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return error;
-        }
-        if (slash == std::string::npos) break;
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
 // Reads the whole file into `text`. Returns 0, or an errno (ENOENT when there is no file, ELOOP
@@ -252,9 +216,9 @@ using Edit = std::function<std::optional<std::string>(const std::optional<std::s
 // `name` (nothing when absent) and returns the text to store, or nothing to leave it. `name`
 // must pass isStorableName.
 EditResult editLocked(const std::string& name, const Edit& edit) {
-    const std::string folder = storeFolder();
+    const std::string folder = stateFolder();
     if (folder.empty()) return {EditFailure::Lock, ENOENT};
-    if (const int error = makeFolders(folder)) return {EditFailure::Lock, error};
+    if (const int error = makeStateFolders(folder)) return {EditFailure::Lock, error};
     const std::string lockPath = folder + "/" + kIdentityLockName;
     FileDescriptor lock(::open(lockPath.c_str(),
                                O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
@@ -284,7 +248,7 @@ EditResult editLocked(const std::string& name, const Edit& edit) {
 
 std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     if (!isStorableName(name)) return std::string();
-    const std::string folder = storeFolder();
+    const std::string folder = stateFolder();
     if (folder.empty()) return std::string();
     // No lock: writers replace the file by rename, so this sees one complete version of it.
     std::string text;
@@ -341,6 +305,46 @@ std::string makeUuid() {
     UuidBytes bytes{};
     if (fillFromGetrandom(bytes) || fillFromUrandom(bytes)) return uuidFromRandomBytes(bytes);
     return uuidFromRandomBytes(fallbackRandomBytes(fallbackSeed()));
+}
+
+namespace {
+
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') return home;
+    // A process started without HOME (a service, a stripped environment) still has a home.
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string stateFolder() {
+    const std::string home = homeFolder();
+    return identityFolder(std::getenv("XDG_STATE_HOME"), home.c_str());
+}
+
+int makeStateFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string prefix = path.substr(0, slash);
+        if (::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+            // Some file systems refuse even to try (read-only, no write access to the parent)
+            // before noticing that the folder is already there.
+            const int error = errno;
+            struct stat info {};
+            if (::stat(prefix.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return error;
+        }
+        if (slash == std::string::npos) break;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return errno;
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
 }  // namespace Platform

@@ -1,58 +1,25 @@
 #include "platform/OutboxFolder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <vector>
 
-#include "platform/IdentityStoreFile.h"
 #include "platform/posix/FileDescriptor.h"
+#include "platform/posix/StateFolder.h"
 
 namespace ORBA {
 namespace Platform {
-namespace {
-
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return home;
-    // A process started without HOME (a service, a stripped environment) still has a home.
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return std::string();
-}
-
-}  // namespace
 
 std::string outboxFolder() {
-    const std::string home = homeFolder();
-    const std::string folder = identityFolder(std::getenv("XDG_STATE_HOME"), home.c_str());
+    const std::string folder = stateFolder();
     return folder.empty() ? folder : folder + "/outbox";
 }
 
 bool makePrivateFolders(const std::string& path) {
-    if (path.empty()) return false;
-    // Stored requests carry device ids and signatures: no other user may list or read them.
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-            // Some file systems refuse even to try before noticing the folder is there.
-            struct stat info {};
-            if (::stat(prefix.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-        }
-        if (slash == std::string::npos) break;
-    }
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return !path.empty() && makeStateFolders(path) == 0;
 }
 
 struct FileClaim::Handle {
