@@ -23,6 +23,11 @@ namespace {
 // meanwhile (libcurl notices within its next progress call), and one that does not end in time is
 // left to the process's end.
 constexpr std::chrono::milliseconds kExitGrace{800};
+// How long an idle sender waits for the next request before it ends. Starting a thread costs the
+// host's thread more than storing a request does, so a game that reports now and then keeps one;
+// on Windows, where the thread holds the library loaded, a host's FreeLibrary takes effect when it
+// ends.
+constexpr std::chrono::seconds kIdleLinger{10};
 
 bool worthRetrying(int status) {
     return status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599);
@@ -62,8 +67,10 @@ RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitt
 struct Delivery::Shared {
     std::mutex mutex;
     std::condition_variable changed;
+    std::condition_variable wake;  // an idle sender waits on it for the next store
     std::map<std::string, std::unique_ptr<Outbox>> outboxes;  // by app id
     bool running = false;                                     // a sender thread is on its way
+    bool idle = false;  // the sender found nothing to send after the last store
     unsigned long long stores = 0;                            // requests stored so far
     std::atomic<bool> stopping{false};
     std::chrono::milliseconds firstDelay = kFirstRetryDelay;
@@ -106,7 +113,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         if (queue.empty()) {
             // The outboxes are read without the lock, so that the host's thread can go on storing
             // meanwhile; what it stores after this count is looked for again before the thread
-            // ends.
+            // waits.
             const unsigned long long seen = shared->stores;
             std::vector<Outbox*> outboxes;
             for (auto& entry : shared->outboxes) outboxes.push_back(entry.second.get());
@@ -114,6 +121,14 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             queue = collect(outboxes);
             lock.lock();
             if (queue.empty() && shared->stores != seen && !shared->stopping) continue;
+            if (queue.empty() && !shared->stopping) {
+                shared->idle = true;
+                shared->changed.notify_all();
+                const bool woken = shared->wake.wait_for(lock, kIdleLinger, [&] {
+                    return shared->stopping.load() || shared->stores != seen;
+                });
+                if (woken && !shared->stopping) continue;
+            }
         }
         if (queue.empty() || shared->stopping) break;
         const Queued& next = queue.front();
@@ -140,6 +155,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     releaseHttpThreadState();
     lock.lock();
     shared->running = false;
+    shared->idle = false;
     shared->changed.notify_all();
 }
 
@@ -160,6 +176,7 @@ Delivery::~Delivery() {
     cancelHttpRequests();
     std::unique_lock<std::mutex> lock(shared_->mutex);
     shared_->changed.notify_all();
+    shared_->wake.notify_all();
     // Not a join: a thread that does not come back in time keeps the shared state alive and
     // ends with the process.
     shared_->changed.wait_for(lock, kExitGrace, [this] { return !shared_->running; });
@@ -175,7 +192,10 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
     if (!box->store(kind, request)) return false;
     std::lock_guard<std::mutex> lock(shared_->mutex);
     ++shared_->stores;
-    if (!shared_->running && !shared_->stopping) {
+    shared_->idle = false;
+    if (shared_->running) {
+        shared_->wake.notify_one();
+    } else if (!shared_->stopping) {
         shared_->running = true;
         std::shared_ptr<Shared> shared = shared_;
         if (!Platform::startBackgroundThread([shared] { runSender(shared); })) {
@@ -190,7 +210,8 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
 
 bool Delivery::flush(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(shared_->mutex);
-    return shared_->changed.wait_for(lock, timeout, [this] { return !shared_->running; });
+    return shared_->changed.wait_for(lock, timeout,
+                                     [this] { return !shared_->running || shared_->idle; });
 }
 
 void Delivery::setFirstRetryDelay(std::chrono::milliseconds delay) {
