@@ -34,5 +34,30 @@ private:
     std::unique_ptr<Handle> handle_;
 };
 
+// A file made ahead of need in a folder but given no name there yet, so that listings do not see
+// it and a process's end, however it ends, takes it away. Making a file is the costly part of
+// storing one (the file system looks for room for it); with one made beforehand, the thread that
+// stores a request only writes and names it.
+class NamelessFile {
+public:
+    // Whether this system makes such files at all; where it does not, make() always fails.
+    static bool supported();
+    // A nameless file in `folder` (UTF-8), or null when none could be made.
+    static std::unique_ptr<NamelessFile> make(const std::string& folder);
+    ~NamelessFile();
+    NamelessFile(const NamelessFile&) = delete;
+    NamelessFile& operator=(const NamelessFile&) = delete;
+
+    // Writes `bytes` and only then gives the file the name `path` (UTF-8, in the folder it was
+    // made in), so that the name never shows a part of them. Fails when `path` exists. Used up
+    // either way: false leaves nothing behind.
+    bool writeAndName(const std::string& bytes, const std::string& path);
+
+private:
+    struct Handle;
+    explicit NamelessFile(std::unique_ptr<Handle> handle);
+    std::unique_ptr<Handle> handle_;
+};
+
 }  // namespace Platform
 }  // namespace ORBA

@@ -71,6 +71,7 @@ struct Delivery::Shared {
     std::map<std::string, std::unique_ptr<Outbox>> outboxes;  // by app id
     bool running = false;                                     // a sender thread is on its way
     bool idle = false;  // the sender found nothing to send after the last store
+    bool preparing = false;  // a preparer thread is on its way
     unsigned long long stores = 0;                            // requests stored so far
     std::atomic<bool> stopping{false};
     std::chrono::milliseconds firstDelay = kFirstRetryDelay;
@@ -110,6 +111,14 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     std::deque<Queued> queue;
     unsigned failures = 0;
     for (;;) {
+        // Started from here rather than from a store, so that the host's thread pays for one
+        // thread start at most.
+        if (!shared->preparing && !shared->stopping && Platform::NamelessFile::supported()) {
+            shared->preparing = true;
+            if (!Platform::startBackgroundThread([shared] { runPreparer(shared); })) {
+                shared->preparing = false;
+            }
+        }
         if (queue.empty()) {
             // The outboxes are read without the lock, so that the host's thread can go on storing
             // meanwhile; what it stores after this count is looked for again before the thread
@@ -159,6 +168,26 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     shared->changed.notify_all();
 }
 
+// Makes the outboxes' files ahead of stores while the sender waits on the network, and waits as
+// the sender does.
+void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    while (!shared->stopping) {
+        const unsigned long long seen = shared->stores;
+        std::vector<Outbox*> outboxes;
+        for (auto& entry : shared->outboxes) outboxes.push_back(entry.second.get());
+        lock.unlock();
+        for (Outbox* box : outboxes) box->prepare();
+        lock.lock();
+        const bool woken = shared->wake.wait_for(lock, kIdleLinger, [&] {
+            return shared->stopping.load() || shared->stores != seen;
+        });
+        if (!woken) break;
+    }
+    shared->preparing = false;
+    shared->changed.notify_all();
+}
+
 // The transport (and with libcurl, OpenSSL) is made first, so that at exit this object is destroyed
 // and the sender stopped while they still work: the reverse order would tear the library's TLS
 // state down under a thread still using it.
@@ -179,7 +208,8 @@ Delivery::~Delivery() {
     shared_->wake.notify_all();
     // Not a join: a thread that does not come back in time keeps the shared state alive and
     // ends with the process.
-    shared_->changed.wait_for(lock, kExitGrace, [this] { return !shared_->running; });
+    shared_->changed.wait_for(lock, kExitGrace,
+                              [this] { return !shared_->running && !shared_->preparing; });
 }
 
 bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest& request) {
@@ -190,11 +220,13 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
     }
     // Outside the lock: the sender may be reading or clearing the outbox meanwhile.
     if (!box->store(kind, request)) return false;
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    std::unique_lock<std::mutex> lock(shared_->mutex);
     ++shared_->stores;
     shared_->idle = false;
     if (shared_->running) {
-        shared_->wake.notify_one();
+        // After unlocking, so that the woken threads do not block at once on the lock held here.
+        lock.unlock();
+        shared_->wake.notify_all();
     } else if (!shared_->stopping) {
         shared_->running = true;
         std::shared_ptr<Shared> shared = shared_;

@@ -59,6 +59,7 @@ private:
     // outlives a Delivery destroyed while the thread is still on its way out.
     struct Shared;
     static void runSender(const std::shared_ptr<Shared>& shared);
+    static void runPreparer(const std::shared_ptr<Shared>& shared);
     std::shared_ptr<Shared> shared_;
 };
 

@@ -42,6 +42,8 @@ constexpr const char* kLockName = "sending.lock";
 constexpr const char* kSetAsideName = "set-aside";
 // A writer renames its temporary within microseconds; one this old belongs to a dead writer.
 constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
+// Files made ahead of stores; a burst beyond them makes its own files.
+constexpr std::size_t kPreparedFiles = 8;
 // Far beyond any real request, small enough to read into memory.
 constexpr std::uintmax_t kMaxFileBytes = 16 * 1024 * 1024;
 // File names stay well inside every file system's limit; longer app ids keep a readable start
@@ -295,6 +297,7 @@ struct Outbox::State {
     std::size_t count = 0;
     bool countKnown = false;
     Platform::FileClaim claim;
+    std::vector<std::unique_ptr<Platform::NamelessFile>> prepared;
 
     void log(const std::string& text) const {
         Core::Logger::Log("Outbox of app " + appId + ": " + text);
@@ -403,7 +406,20 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             }
             if (state.count >= state.maxRequests && !state.makeRoom(kind)) return false;
         }
+        std::unique_ptr<Platform::NamelessFile> file;
+        {
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            if (!state.prepared.empty()) {
+                file = std::move(state.prepared.back());
+                state.prepared.pop_back();
+            }
+        }
         const std::string id = makeId();
+        if (file && file->writeAndName(text, state.requestPath(id).u8string())) {
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            ++state.count;
+            return true;
+        }
         const fs::path temporary = state.folder / (id + kTemporarySuffix);
         bool written = writeFile(temporary, text);
         if (!written && Platform::makePrivateFolders(state.folder.u8string())) {
@@ -422,6 +438,29 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
     } catch (const std::exception& e) {
         state.log(std::string("request not stored: ") + e.what());
         return false;
+    }
+}
+
+void Outbox::prepare() {
+    State& state = *state_;
+    if (state.folder.empty() || !Platform::NamelessFile::supported()) return;
+    try {
+        std::size_t missing = 0;
+        {
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            missing = kPreparedFiles - std::min(kPreparedFiles, state.prepared.size());
+        }
+        const std::string folder = state.folder.u8string();
+        for (; missing > 0; --missing) {
+            std::unique_ptr<Platform::NamelessFile> file = Platform::NamelessFile::make(folder);
+            // The folder is made on first store; a file system without nameless files leaves the
+            // stores to make their own.
+            if (!file) return;
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            state.prepared.push_back(std::move(file));
+        }
+    } catch (const std::exception& e) {
+        state.log(std::string("no files made ahead: ") + e.what());
     }
 }
 

@@ -41,6 +41,10 @@ public:
     // the outbox (a launch request is then stored beyond the bound).
     bool store(EventKind kind, const HttpRequest& request);
 
+    // Makes a few files ahead of the next stores, so that they only write and name one. For a
+    // thread other than the one storing; does nothing where the system cannot.
+    void prepare();
+
     // The stored requests, oldest first. A damaged or foreign file is set aside with a log line.
     std::vector<StoredRequest> pending();
 

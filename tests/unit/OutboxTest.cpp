@@ -89,9 +89,13 @@ TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {
     Outbox second(folder(), "game");
     const EventKind kinds[] = {EventKind::FirstOpen, EventKind::InApp, EventKind::Session,
                                EventKind::InApp};
+    first.prepare();  // no folder yet: nothing to make files in
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE((i % 2 == 0 ? first : second).store(kinds[i], makeRequest(i)));
+        // Where the system makes files ahead, the next store of `first` writes one of those.
+        if (i == 0) first.prepare();
     }
+    first.prepare();
     // App ids that differ in case only, or hold any characters, or run long, keep apart.
     Outbox other(folder(), "Game");
     Outbox odd(folder(), "../\\:*?\"<>|\n" + std::string(300, 'x'));
@@ -105,6 +109,10 @@ TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {
         expectSameRequest(stored[i].request, makeRequest(i));
     }
     EXPECT_LT(stored[0].id, stored[1].id);
+    // Files made ahead and not used yet show nowhere.
+    for (const std::string& name : fileNames(root_ / "app-game")) {
+        EXPECT_EQ(name.substr(name.size() - 4), ".req") << name;
+    }
     ASSERT_EQ(other.pending().size(), 1u);
     ASSERT_EQ(odd.pending().size(), 1u);
     expectSameRequest(odd.pending()[0].request, makeRequest(11));

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <utility>
 
 #include "platform/posix/FileDescriptor.h"
 #include "platform/posix/StateFolder.h"
@@ -42,6 +44,50 @@ bool FileClaim::tryClaim(const std::string& path) {
     }
     handle_->file.reset(file.release());
     return true;
+}
+
+struct NamelessFile::Handle {
+    FileDescriptor file;
+};
+
+NamelessFile::NamelessFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+
+NamelessFile::~NamelessFile() = default;
+
+bool NamelessFile::supported() {
+#ifdef O_TMPFILE
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::unique_ptr<NamelessFile> NamelessFile::make(const std::string& folder) {
+#ifdef O_TMPFILE
+    // Without O_EXCL, so that it may be given a name later.
+    FileDescriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!file) return nullptr;
+    auto handle = std::make_unique<Handle>();
+    handle->file = std::move(file);
+    return std::unique_ptr<NamelessFile>(new NamelessFile(std::move(handle)));
+#else
+    (void)folder;
+    return nullptr;
+#endif
+}
+
+bool NamelessFile::writeAndName(const std::string& bytes, const std::string& path) {
+    const FileDescriptor file = std::move(handle_->file);
+    if (!file) return false;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t wrote = ::write(file.get(), bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    // Naming an open file by its descriptor needs a privilege; its /proc link does not.
+    const std::string link = "/proc/self/fd/" + std::to_string(file.get());
+    return ::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace Platform

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "core/Utf.h"
 #include "platform/win32/Win32Handles.h"
@@ -91,6 +92,19 @@ bool FileClaim::tryClaim(const std::string& path) {
                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return handle_->file.valid();
 }
+
+// Windows has no file without a name in a folder: the writer makes its file itself.
+struct NamelessFile::Handle {};
+
+NamelessFile::NamelessFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+
+NamelessFile::~NamelessFile() = default;
+
+bool NamelessFile::supported() { return false; }
+
+std::unique_ptr<NamelessFile> NamelessFile::make(const std::string&) { return nullptr; }
+
+bool NamelessFile::writeAndName(const std::string&, const std::string&) { return false; }
 
 }  // namespace Platform
 }  // namespace ORBA
