@@ -5,7 +5,8 @@
 //
 // Environment: the collector's ORBA_TEST_* variables (tests/scripts/with-collector.sh), and
 // ORBA_BENCH_DELAYED_URL, the proxy's "https://localhost:PORT" (that network is left out without
-// it). Argument: the number of samples per column and network (default 300).
+// it), and ORBA_BENCH_STATE_PARENT (see main). Argument: the number of samples per column and
+// network (default 300).
 #include <curl/curl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -278,9 +279,13 @@ int main(int argc, char** argv) {
     }
     const int samples = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
 
-    // The identity and the outbox of these runs stay out of the user's own state folder.
-    char stateTemplate[] = "/tmp/orba-delivery-bench.XXXXXX";
-    if (mkdtemp(stateTemplate) == nullptr) return 1;
+    // The identity and the outbox of these runs stay out of the user's own state folder, in a
+    // folder made under ORBA_BENCH_STATE_PARENT (default /tmp): what a file costs to make
+    // depends on where on the disk it goes.
+    std::string parent = environment("ORBA_BENCH_STATE_PARENT");
+    if (parent.empty()) parent = "/tmp";
+    std::string stateTemplate = parent + "/orba-delivery-bench.XXXXXX";
+    if (mkdtemp(stateTemplate.data()) == nullptr) return 1;
     const std::string state = stateTemplate;
     setenv("XDG_STATE_HOME", state.c_str(), 1);
 

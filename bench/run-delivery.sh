@@ -3,6 +3,7 @@
 # that delays each direction by 5 ms, then times SendEvent against a bare keep-alive client on
 # loopback and through the proxy.
 # Usage: bench/run-delivery.sh [BUILD_DIR] [SAMPLES]   (default build/linux, 300 samples)
+# ORBA_BENCH_STATE_PARENT: the folder under which the run's state folder is made (default /tmp).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build/linux}

@@ -1,5 +1,7 @@
 // Background delivery: requests stored in the outbox on the host's thread and posted, oldest
 // first, by one sender thread of the library's own, with retries for answers that may change.
+// A second thread makes the outbox's files ahead of the stores. Both wait a while for more work
+// before they end, so that the host's thread seldom pays for starting one.
 #pragma once
 
 #include <chrono>
