@@ -72,6 +72,8 @@ struct Delivery::Shared {
     bool running = false;                                     // a sender thread is on its way
     bool idle = false;  // the sender found nothing to send after the last store
     bool preparing = false;  // a preparer thread is on its way
+    std::condition_variable refill;  // the preparer waits on it until files run low
+    bool refillAsked = false;
     unsigned long long stores = 0;                            // requests stored so far
     std::atomic<bool> stopping{false};
     std::chrono::milliseconds firstDelay = kFirstRetryDelay;
@@ -173,14 +175,14 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
 void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     while (!shared->stopping) {
-        const unsigned long long seen = shared->stores;
+        shared->refillAsked = false;
         std::vector<Outbox*> outboxes;
         for (auto& entry : shared->outboxes) outboxes.push_back(entry.second.get());
         lock.unlock();
         for (Outbox* box : outboxes) box->prepare();
         lock.lock();
-        const bool woken = shared->wake.wait_for(lock, kIdleLinger, [&] {
-            return shared->stopping.load() || shared->stores != seen;
+        const bool woken = shared->refill.wait_for(lock, kIdleLinger, [&] {
+            return shared->stopping.load() || shared->refillAsked;
         });
         if (!woken) break;
     }
@@ -206,6 +208,7 @@ Delivery::~Delivery() {
     std::unique_lock<std::mutex> lock(shared_->mutex);
     shared_->changed.notify_all();
     shared_->wake.notify_all();
+    shared_->refill.notify_all();
     // Not a join: a thread that does not come back in time keeps the shared state alive and
     // ends with the process.
     shared_->changed.wait_for(lock, kExitGrace,
@@ -220,13 +223,20 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
     }
     // Outside the lock: the sender may be reading or clearing the outbox meanwhile.
     if (!box->store(kind, request)) return false;
+    const bool runningLow = box->wantsPreparing();
     std::unique_lock<std::mutex> lock(shared_->mutex);
     ++shared_->stores;
+    // Each wake is a system call on this thread: a busy sender looks for new requests by itself,
+    // and the preparer makes several files at once.
+    const bool wakeSender = shared_->idle;
     shared_->idle = false;
+    const bool wakePreparer = runningLow && shared_->preparing && !shared_->refillAsked;
+    if (wakePreparer) shared_->refillAsked = true;
     if (shared_->running) {
         // After unlocking, so that the woken threads do not block at once on the lock held here.
         lock.unlock();
-        shared_->wake.notify_all();
+        if (wakeSender) shared_->wake.notify_one();
+        if (wakePreparer) shared_->refill.notify_one();
     } else if (!shared_->stopping) {
         shared_->running = true;
         std::shared_ptr<Shared> shared = shared_;

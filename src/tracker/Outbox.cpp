@@ -464,6 +464,13 @@ void Outbox::prepare() {
     }
 }
 
+bool Outbox::wantsPreparing() const {
+    State& state = *state_;
+    if (state.folder.empty() || !Platform::NamelessFile::supported()) return false;
+    const std::lock_guard<std::mutex> lock(state.mutex);
+    return state.prepared.size() <= kPreparedFiles / 2;
+}
+
 std::vector<StoredRequest> Outbox::pending() {
     State& state = *state_;
     std::vector<StoredRequest> requests;

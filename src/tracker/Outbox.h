@@ -44,6 +44,8 @@ public:
     // Makes a few files ahead of the next stores, so that they only write and name one. For a
     // thread other than the one storing; does nothing where the system cannot.
     void prepare();
+    // Whether prepare() has work: half the files made ahead or more are used up.
+    bool wantsPreparing() const;
 
     // The stored requests, oldest first. A damaged or foreign file is set aside with a log line.
     std::vector<StoredRequest> pending();

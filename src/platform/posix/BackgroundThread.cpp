@@ -1,6 +1,8 @@
 #include "platform/BackgroundThread.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <system_error>
 #include <thread>
@@ -32,7 +34,13 @@ void pinThisLibrary() {
 bool startBackgroundThread(std::function<void()> work) {
     pinThisLibrary();
     try {
-        std::thread(std::move(work)).detach();
+        std::thread([work = std::move(work)] {
+            // Batch threads get their share of the processor but do not preempt the thread that
+            // woke them: a host's thread handing work over is not held up by the work itself.
+            const sched_param parameters{};
+            ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &parameters);
+            work();
+        }).detach();
         return true;
     } catch (const std::system_error&) {
         return false;
