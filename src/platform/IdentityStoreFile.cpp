@@ -1,6 +1,7 @@
 #include "platform/IdentityStoreFile.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 
 #include "core/Hex.h"
@@ -111,6 +112,38 @@ std::string unescapeIdentityName(std::string_view spelled) {
     // is a name of its own, as every file written before names were escaped has it.
     if (escapeIdentityName(name) != spelled) return std::string(spelled);
     return name;
+}
+
+std::string identityBucketName(std::string_view name) {
+    if (name.empty()) return std::string(1, kEscape);
+    std::string bucket;
+    bucket.reserve(name.size());
+    for (const char c : name) {
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+                          (c == '.' && !bucket.empty());
+        if (kept) {
+            bucket.push_back(c);
+        } else {
+            const unsigned char byte = static_cast<unsigned char>(c);
+            bucket.append(1, kEscape).append(Core::bytesToHex(&byte, 1, true));
+        }
+    }
+    if (bucket.size() <= kMaxIdentityBucketNameBytes) return bucket;
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    unsigned char digest[8];
+    for (int i = 0; i < 8; ++i) digest[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
+    const std::string suffix = "~" + Core::bytesToHex(digest, sizeof digest, false);
+    std::size_t keep = kMaxIdentityBucketNameBytes - suffix.size();
+    // Not through the middle of an escape, so the prefix still reads as the name's start.
+    const std::size_t escape = bucket.rfind(kEscape, keep - 1);
+    if (escape != std::string::npos && escape + 3 > keep) keep = escape;
+    bucket.resize(keep);
+    return bucket + suffix;
 }
 
 bool isStorableValue(std::string_view value) {

@@ -1,10 +1,11 @@
-// The identity file kept where there is no registry: one "name=value" line per value. Parsing,
-// editing and writing out its text, and where it lives; the file system itself is not touched.
+// The identity files kept where there is no registry: one "name=value" line per value. Parsing,
+// editing and writing out their text, and where they live; the file system itself is not touched.
 // A name that the plain form cannot carry ('=', a line break, or a leading '%') is written as '%'
 // followed by the name with '%', '=', '\n' and NUL as "%XX"; every other name is written as is,
 // so files holding only such names read and write exactly as they always have.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,11 @@ namespace Platform {
 
 inline constexpr const char* kIdentityFileName = "tracker-identity";
 inline constexpr const char* kIdentityLockName = "tracker-identity.lock";
+// The folder, beside the lock, that holds one file ("bucket") per value name; the single file
+// above is what earlier versions kept every value in, and is now only read.
+inline constexpr const char* kIdentityBucketFolderName = "identity";
+// Where a bucket is written before it is renamed into place. No bucket name starts with '.'.
+inline constexpr const char* kIdentityBucketTemporaryName = ".writing";
 
 class IdentityStoreFile {
 public:
@@ -54,6 +60,13 @@ std::string unescapeIdentityName(std::string_view spelled);
 
 // Whether a value can be written without changing how the file reads back: no '\n' or NUL.
 bool isStorableValue(std::string_view value);
+
+// The file name of the bucket that holds `name`: bytes [A-Za-z0-9_-], and '.' past the first byte,
+// are kept and every other byte becomes "%XX" (the empty name is "%"). A result longer than
+// kMaxIdentityBucketNameBytes keeps a prefix followed by '~' and the 64-bit FNV-1a hash of the
+// whole name in 16 hexadecimal digits. Distinct names may share a bucket only through the hash.
+inline constexpr std::size_t kMaxIdentityBucketNameBytes = 200;
+std::string identityBucketName(std::string_view name);
 
 // The folder that holds the identity file: "orba" under $XDG_STATE_HOME when that is an absolute
 // path, else under `home`/.local/state. Empty when neither gives an absolute path. Either input

@@ -1,8 +1,13 @@
 #include "platform/IdentityStoreFile.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using ORBA::Platform::IdentityStoreFile;
+using ORBA::Platform::identityBucketName;
 using ORBA::Platform::identityFolder;
 using ORBA::Platform::isStorableName;
 using ORBA::Platform::isStorableValue;
@@ -90,6 +95,42 @@ TEST(IdentityStoreFileTest, EscapesOnlyNamesThePlainFormCannotCarry) {
     EXPECT_EQ(reread.find("ZQ_uuid_%a\nb"), "u2=v");
     EXPECT_EQ(reread.find("%zz"), "z");
     EXPECT_EQ(reread.find("ZQ_uuid_a%3Db"), "u0");
+}
+
+// Each value's file name: safe on any file system, never a path, never the writers' temporary,
+// bounded in length, and distinct for distinct names short of a hash collision.
+TEST(IdentityStoreFileTest, BucketNamesAreSafeBoundedAndDistinct) {
+    EXPECT_EQ(identityBucketName("ZQ_uuid_com.example-game_2"), "ZQ_uuid_com.example-game_2");
+    EXPECT_EQ(identityBucketName("ZQ_uuid_a/b c%\xff"), "ZQ_uuid_a%2Fb%20c%25%FF");
+    EXPECT_EQ(identityBucketName(".writing"), "%2Ewriting");
+    EXPECT_EQ(identityBucketName(".."), "%2E.");
+    EXPECT_EQ(identityBucketName(""), "%");
+    EXPECT_EQ(identityBucketName(std::string("a\0b", 3)), "a%00b");
+
+    const std::string prefix = "ZQ_counter_" + std::string(250, 'x');
+    const std::string names[] = {prefix + "a", prefix + "b", prefix + "/", "a" + std::string(100, '/'),
+                                 std::string(67, '/') + "a", std::string(67, '/') + "b"};
+    std::vector<std::string> buckets;
+    for (const std::string& name : names) {
+        const std::string bucket = identityBucketName(name);
+        EXPECT_LE(bucket.size(), 200u) << bucket;
+        EXPECT_EQ(bucket.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                           "0123456789_-.%~"),
+                  std::string::npos);
+        EXPECT_NE(bucket.front(), '.');
+        const std::size_t tilde = bucket.find('~');
+        ASSERT_NE(tilde, std::string::npos) << bucket;
+        EXPECT_EQ(bucket.size() - tilde, 17u) << bucket;
+        // The prefix is the start of the unshortened name, cut between escapes.
+        EXPECT_EQ(identityBucketName(name.substr(0, 60)).compare(0, 60, bucket, 0, 60), 0);
+        EXPECT_NE(bucket[tilde - 1], '%');
+        EXPECT_NE(bucket[tilde - 2], '%');
+        buckets.push_back(bucket);
+    }
+    std::sort(buckets.begin(), buckets.end());
+    EXPECT_EQ(std::unique(buckets.begin(), buckets.end()), buckets.end());
+    // Exactly at the bound a name is not shortened.
+    EXPECT_EQ(identityBucketName(std::string(200, 'z')), std::string(200, 'z'));
 }
 
 TEST(IdentityStoreFileTest, FolderComesFromStateHomeOrHome) {

@@ -24,7 +24,6 @@
 #include "support/IdentityStoreSandbox.h"
 #include "tracker/TrackerClient.h"
 
-using ORBA::Platform::IdentityStoreFile;
 using ORBA::Platform::readIdentityValue;
 using ORBA::Platform::updateIdentityValue;
 using ORBA::Platform::writeIdentityValue;
@@ -106,7 +105,12 @@ namespace {
 class IdentityStorePosixTest : public ::testing::Test {
 protected:
     fs::path folder() const { return root_ / "state" / "orba"; }
+    // The single file of earlier versions, now only read.
     fs::path file() const { return folder() / "tracker-identity"; }
+    fs::path buckets() const { return folder() / "identity"; }
+    fs::path bucket(const std::string& name) const {
+        return buckets() / ORBA::Platform::identityBucketName(name);
+    }
 
     // What writing printed to standard output, with the write's result.
     static std::string writeCapturing(const std::string& name, const std::string& value,
@@ -129,39 +133,59 @@ TEST_F(IdentityStorePosixTest, FirstWriteCreatesPrivateFolderAndFile) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(permissions(root_ / "state"), 0700u);
     EXPECT_EQ(permissions(folder()), 0700u);
-    EXPECT_EQ(permissions(file()), 0600u);
-    EXPECT_EQ(readText(file()), "ZQ_uuid_1=0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\n");
+    EXPECT_EQ(permissions(buckets()), 0700u);
+    EXPECT_EQ(permissions(buckets() / "ZQ_uuid_1"), 0600u);
+    EXPECT_EQ(readText(buckets() / "ZQ_uuid_1"), "ZQ_uuid_1=0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\n");
     EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
-    // Only the store and its lock remain: no temporary file is left behind.
-    std::size_t entries = 0;
-    for (const auto& entry : fs::directory_iterator(folder())) {
-        ++entries;
-        EXPECT_TRUE(entry.path().filename() == "tracker-identity" ||
-                    entry.path().filename() == "tracker-identity.lock")
-            << entry.path();
+    // Only the buckets and the lock remain: no temporary file, and no single file either.
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder())) {
+        entries.push_back(fs::relative(entry.path(), folder()));
     }
-    EXPECT_EQ(entries, 2u);
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"identity", "identity/ZQ_uuid_1",
+                                                 "tracker-identity.lock"}));
 }
 
-TEST_F(IdentityStorePosixTest, WritesKeepOtherValuesAndHandEditedLines) {
+// Installs made by earlier versions keep their ids and counters: their single file is read, an
+// update moves a value into its bucket, and the file itself is never written again.
+TEST_F(IdentityStorePosixTest, ValuesOfTheSingleFileAreReadAndMovedButItIsNeverWritten) {
     fs::create_directories(folder());
-    std::ofstream(file()) << "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=4";
-    ASSERT_TRUE(writeIdentityValue("ZQ_counter_1", "5"));
+    const std::string old = "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=4\nZQ_uuid_3=old";
+    std::ofstream(file()) << old;
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
+    EXPECT_EQ(readIdentityValue("ZQ_counter_1", 2048), "4");
+    EXPECT_EQ(readIdentityValue("stray line", 2048), "");
+
+    const auto increment = [](const std::string& current) { return std::to_string(std::stoi(current) + 1); };
+    EXPECT_EQ(updateIdentityValue("ZQ_counter_1", 2048, increment), "5");
+    // Kept as it is, yet moved.
+    EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
+                                  [](const std::string&) { return std::nullopt; }),
+              "u1");
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_2", "u2"));
-    ASSERT_TRUE(writeIdentityValue("ZQ_counter_2", ""));
-    EXPECT_EQ(readText(file()),
-              "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=5\nZQ_uuid_2=u2\nZQ_counter_2=\n");
+    // A bucket that holds other lines (a name whose hash it shares, a hand edit) keeps them.
+    fs::create_directories(buckets());
+    std::ofstream(bucket("ZQ_uuid_3")) << "# note\nZQ_uuid_x=other";
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_3", 2048), "old");
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_3", "new"));
+    EXPECT_EQ(readText(bucket("ZQ_uuid_3")), "# note\nZQ_uuid_x=other\nZQ_uuid_3=new\n");
+
+    EXPECT_EQ(readText(file()), old);
+    EXPECT_EQ(readText(bucket("ZQ_counter_1")), "ZQ_counter_1=5\n");
+    EXPECT_EQ(readText(bucket("ZQ_uuid_1")), "ZQ_uuid_1=u1\n");
+    fs::remove(file());
     EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
     EXPECT_EQ(readIdentityValue("ZQ_counter_1", 2048), "5");
-    EXPECT_EQ(readIdentityValue("ZQ_counter_2", 2048), "");
-    EXPECT_EQ(readIdentityValue("stray line", 2048), "");
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_2", 2048), "u2");
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_3", 2048), "new");
 }
 
 TEST_F(IdentityStorePosixTest, FallsBackToHomeWhenStateHomeIsUnusable) {
     for (const char* stateHome : {static_cast<const char*>(nullptr), "", "relative/state"}) {
         ScopedEnv env("XDG_STATE_HOME", stateHome);
         ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
-        EXPECT_EQ(readText(root_ / "home/.local/state/orba/tracker-identity"), "ZQ_uuid_1=u1\n");
+        EXPECT_EQ(readText(root_ / "home/.local/state/orba/identity/ZQ_uuid_1"), "ZQ_uuid_1=u1\n");
         EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
     }
     EXPECT_FALSE(fs::exists(root_ / "state"));
@@ -173,69 +197,91 @@ TEST_F(IdentityStorePosixTest, AnyNameRoundTripsAndCorruptingTextsAreRefused) {
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_a=b", "u3"));
     EXPECT_EQ(readIdentityValue("ZQ_uuid_a=b", 2048), "u3");
     EXPECT_EQ(readIdentityValue("ZQ_uuid_a", 2048), "");
-    const std::string before = readText(file());
-    EXPECT_EQ(before, "ZQ_uuid_1=u1\n%ZQ_uuid_a%3Db=u3\n");
+    EXPECT_EQ(readText(buckets() / "ZQ_uuid_a%3Db"), "%ZQ_uuid_a%3Db=u3\n");
+    // Names that are no file names as they are, or too long to be one.
+    const std::string names[] = {"ZQ_uuid_../../x/y", "ZQ_uuid_100%", ".", "..", ".hidden", "",
+                                 "ZQ_uuid_" + std::string(300, 'l'),
+                                 "ZQ_uuid_" + std::string(299, 'l') + "m"};
+    for (const std::string& name : names) ASSERT_TRUE(writeIdentityValue(name, "v" + name));
+    for (const std::string& name : names) EXPECT_EQ(readIdentityValue(name, 2048), "v" + name);
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(buckets())) {
+        ++count;
+        EXPECT_LE(entry.path().filename().string().size(), 200u) << entry.path();
+    }
+    EXPECT_EQ(count, 2 + std::size(names));
+    EXPECT_FALSE(fs::exists(root_ / "x")) << "a name must not lead out of the folder";
+
+    const std::string before = readText(buckets() / "ZQ_uuid_1");
     // A line break would forge a line; NUL is refused by every store (IdentityStoreTest).
     bool ok = true;
     EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u\nZQ_uuid_2=forged", ok), "Error setting key 22\n");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(readText(file()), before);
+    EXPECT_EQ(readText(buckets() / "ZQ_uuid_1"), before);
 }
 
 TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
-    fs::create_directories(file());  // a folder where the file should be: open works, read fails
-    bool ok = true;
-    EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 21\n");  // EISDIR
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(fs::is_directory(file()));
-    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
-
-    fs::remove(file());
-
     // Nothing but a regular file is read: a FIFO would block, a device never end, and a link
-    // would copy some other file into the store. None of them is replaced either.
+    // would copy some other file into the store. None of them is replaced either, be it the
+    // value's bucket or the single file that an update reads for what no bucket holds.
     std::ofstream(root_ / "elsewhere") << "ZQ_uuid_1=stolen\n";
-    const std::pair<std::function<void()>, const char*> specials[] = {
-        {[&] { ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0); }, "Error opening key 22\n"},
-        {[&] { fs::create_symlink(root_ / "elsewhere", file()); }, "Error opening key 40\n"},
-        {[&] { fs::create_symlink("/dev/zero", file()); }, "Error opening key 40\n"},
+    const std::pair<std::function<void(const fs::path&)>, const char*> specials[] = {
+        {[](const fs::path& at) { fs::create_directories(at); }, "Error opening key 21\n"},
+        {[](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); },
+         "Error opening key 22\n"},
+        {[&](const fs::path& at) { fs::create_symlink(root_ / "elsewhere", at); },
+         "Error opening key 40\n"},
+        {[](const fs::path& at) { fs::create_symlink("/dev/zero", at); },
+         "Error opening key 40\n"},
     };
-    for (const auto& [make, error] : specials) {
-        make();
-        const fs::file_status before = fs::symlink_status(file());
-        EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
-        EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), error);
-        EXPECT_FALSE(ok);
-        ::testing::internal::CaptureStdout();
-        EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
-                                      [](const std::string& current) { return current + "new"; }),
-                  "new");
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), error);
-        EXPECT_EQ(fs::symlink_status(file()).type(), before.type());
-        fs::remove(file());
+    fs::create_directories(buckets());
+    for (const fs::path& at : {bucket("ZQ_uuid_1"), file()}) {
+        for (const auto& [make, error] : specials) {
+            make(at);
+            const fs::file_status before = fs::symlink_status(at);
+            EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
+            bool ok = true;
+            // A plain write does not need what the single file holds: the bucket takes it.
+            const bool needsOld = at == file();
+            EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), needsOld ? "" : error) << at;
+            EXPECT_EQ(ok, needsOld);
+            if (needsOld) fs::remove(bucket("ZQ_uuid_1"));
+            ::testing::internal::CaptureStdout();
+            EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
+                                          [](const std::string& current) { return current + "new"; }),
+                      "new");
+            EXPECT_EQ(::testing::internal::GetCapturedStdout(), error) << at;
+            EXPECT_EQ(fs::symlink_status(at).type(), before.type());
+            fs::remove(at);
+        }
     }
     EXPECT_EQ(readText(root_ / "elsewhere"), "ZQ_uuid_1=stolen\n");
 
     std::ofstream(root_ / "plain") << "x";
     ScopedEnv env("XDG_STATE_HOME", (root_ / "plain").c_str());
+    bool ok = true;
     EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 20\n");  // ENOTDIR
     EXPECT_FALSE(ok);
 }
 
-TEST_F(IdentityStorePosixTest, WritesRemoveTemporariesOfDeadWriters) {
-    fs::create_directories(folder());
-    for (const char* name : {"tracker-identity.a1B2c3", "tracker-identity.ZZZZZZ"}) {
-        std::ofstream(folder() / name) << "ZQ_uuid_1=half";
-    }
-    std::ofstream(folder() / "tracker-identity.bak") << "kept";
+// A writer that died between making its temporary and renaming it leaves the temporary behind,
+// whatever it turned out to be; the next writer simply replaces it.
+TEST_F(IdentityStorePosixTest, TemporaryLeftByADeadWriterDoesNotHurt) {
+    fs::create_directories(buckets());
+    std::ofstream(buckets() / ".writing") << "ZQ_uuid_1=half, and longer than what follows";
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_1", "u1"));
+    fs::create_symlink(root_ / "elsewhere", buckets() / ".writing");
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_2", "u2"));
+    ASSERT_EQ(::mkfifo((buckets() / ".writing").c_str(), 0600), 0);
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_3", "u3"));
     std::vector<std::string> left;
-    for (const auto& entry : fs::directory_iterator(folder())) {
+    for (const auto& entry : fs::directory_iterator(buckets())) {
         left.push_back(entry.path().filename());
     }
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"tracker-identity", "tracker-identity.bak",
-                                              "tracker-identity.lock"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"ZQ_uuid_1", "ZQ_uuid_2", "ZQ_uuid_3"}));
+    EXPECT_EQ(readText(buckets() / "ZQ_uuid_1"), "ZQ_uuid_1=u1\n");
+    EXPECT_FALSE(fs::exists(root_ / "elsewhere"));
 }
 
 // Several games writing at once: each child writes its own names and keeps rewriting one shared
@@ -262,11 +308,10 @@ TEST_F(IdentityStorePosixTest, ConcurrentWritersLoseNothing) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    const IdentityStoreFile stored = IdentityStoreFile::parse(readText(file()));
     for (int child = 0; child < kChildren; ++child) {
         for (int i = 0; i < kNamesEach; ++i) {
             const std::string tag = std::to_string(child) + "_" + std::to_string(i);
-            EXPECT_EQ(stored.find("ZQ_uuid_" + tag), "value-" + tag);
+            EXPECT_EQ(readIdentityValue("ZQ_uuid_" + tag, 2048), "value-" + tag);
         }
     }
     // Whichever child wrote last, it wrote its own last value.
@@ -276,9 +321,9 @@ TEST_F(IdentityStorePosixTest, ConcurrentWritersLoseNothing) {
         lastOfAChild |= shared == std::to_string(child) + "_" + std::to_string(kNamesEach - 1);
     }
     EXPECT_TRUE(lastOfAChild) << shared;
-    std::size_t lines = 0;
-    for (char c : readText(file())) lines += c == '\n';
-    EXPECT_EQ(lines, std::size_t{kChildren * kNamesEach + 1});
+    EXPECT_EQ(readText(bucket("ZQ_counter_shared")), "ZQ_counter_shared=" + shared + "\n");
+    const auto buckets = std::distance(fs::directory_iterator(this->buckets()), {});
+    EXPECT_EQ(buckets, kChildren * kNamesEach + 1) << "a temporary was left behind";
 }
 
 // Games starting together on an empty store: each start reads or creates the install id and

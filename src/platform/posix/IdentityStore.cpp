@@ -1,11 +1,13 @@
-// The identity lives in one small file per user. Every game on the machine may write it at the
-// same moment, so a write edits it under an exclusive lock and replaces it by rename: readers see
-// either the old or the new file, never a half-written one, and no writer's value is lost. The
-// path is only ever opened as a regular file: whatever else is found there (a FIFO, a device, a
-// link to some other file) counts as an unreadable store, which is never overwritten.
+// The identity lives in small files per user, one per value name, in a folder beside the lock.
+// Every game on the machine may write at the same moment, so a write edits a file under an
+// exclusive lock and replaces it by rename: readers see either the old or the new file, never a
+// half-written one, and no writer's value is lost. A value costs the same however many other
+// games keep theirs there. Earlier versions kept every value in one file; it is still read for
+// what no bucket holds yet, and an update moves such a value into its bucket, but it is never
+// written. Paths are only ever opened as regular files: whatever else is found there (a FIFO, a
+// device, a link to some other file) counts as an unreadable store, which is never overwritten.
 #include "platform/IdentityStore.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -21,7 +23,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/IdentityStoreFile.h"
@@ -38,27 +40,26 @@ constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
 // Far beyond any real store (a few dozen bytes per app), small enough to read into memory.
 constexpr off_t kMaxFileBytes = 16 * 1024 * 1024;
-constexpr std::size_t kTemporarySuffixLength = 6;  // mkostemp's "XXXXXX"
 
 void printError(const char* format, int code) {
     std::printf(format, code);
     std::fflush(stdout);
 }
 
-// Reads the whole file into `text`. Returns 0, or an errno (ENOENT when there is no file, ELOOP
+// Reads the whole file at `path` (relative to the folder `at`) into `text`. Returns 0, or an errno (ENOENT when there is no file, ELOOP
 // for a symbolic link, EISDIR for a folder, EINVAL for anything else that is not a regular file,
 // EFBIG past the size limit). Never waits for a writer, as a FIFO would make it.
-int readWholeFile(const std::string& path, std::string& text) {
+int readWholeFile(int at, const char* path, std::string& text) {
     FileDescriptor file(
-        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        ::openat(at, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (!file.valid()) return errno;
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) return errno;
     if (S_ISDIR(info.st_mode)) return EISDIR;
     if (!S_ISREG(info.st_mode)) return EINVAL;
     if (info.st_size > kMaxFileBytes) return EFBIG;
-    // Read straight into the text, in one call for a file that does not grow meanwhile: the store
-    // holds every game's values, and reading it in small pieces costs a call per piece.
+    // Read straight into the text, in one call for a file that does not grow meanwhile: the old
+    // single file holds every game's values, and reading it in small pieces costs a call per piece.
     constexpr std::size_t kLimit = static_cast<std::size_t>(kMaxFileBytes);
     text.resize(static_cast<std::size_t>(info.st_size) + 1);  // the extra byte sees growth
     std::size_t filled = 0;
@@ -92,24 +93,33 @@ int writeAll(int fd, const std::string& text) {
     return 0;
 }
 
-// Puts `text` in place of the file at `path`, which lies in `folder`. The data reaches the disk
-// before the rename, so a crash leaves either the old file or the complete new one.
-int replaceFile(const std::string& folder, const std::string& path, const std::string& text) {
-    std::string temporary = path + ".XXXXXX";
-    FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!file.valid()) return errno;
+// Puts `text` in place of the bucket `name` in the open folder `folder`. The data reaches the
+// disk before the rename, so a crash leaves either the old bucket or the complete new one.
+int replaceBucket(int folder, const std::string& name, const std::string& text) {
+    constexpr int kFlags =
+        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    // Only a writer holding the lock uses the temporary, so one found here was left by a writer
+    // that died; whatever it is, it goes.
+    FileDescriptor file(::openat(folder, kIdentityBucketTemporaryName, kFlags, kFileMode));
+    if (!file.valid()) {
+        ::unlinkat(folder, kIdentityBucketTemporaryName, 0);
+        file = FileDescriptor(::openat(folder, kIdentityBucketTemporaryName, kFlags, kFileMode));
+        if (!file.valid()) return errno;
+    }
     int error = ::fchmod(file.get(), kFileMode) != 0 ? errno : 0;
     if (error == 0) error = writeAll(file.get(), text);
     if (error == 0 && ::fsync(file.get()) != 0) error = errno;
     if (file.reset() != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error == 0 &&
+        ::renameat(folder, kIdentityBucketTemporaryName, folder, name.c_str()) != 0) {
+        error = errno;
+    }
     if (error != 0) {
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder, kIdentityBucketTemporaryName, 0);
         return error;
     }
-    // Makes the rename itself durable; the new file is already in place if this fails.
-    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.valid()) ::fsync(directory.get());
+    // Makes the rename itself durable; the new bucket is already in place if this fails.
+    ::fsync(folder);
     return 0;
 }
 
@@ -118,32 +128,6 @@ int lockExclusively(int fd) {
         if (errno != EINTR) return errno;
     }
     return 0;
-}
-
-bool isTemporaryName(const char* name) {
-    const std::string_view text(name);
-    const std::string_view stem(kIdentityFileName);
-    if (text.size() != stem.size() + 1 + kTemporarySuffixLength ||
-        text.compare(0, stem.size(), stem) != 0 || text[stem.size()] != '.') {
-        return false;
-    }
-    for (const char c : text.substr(stem.size() + 1)) {
-        const bool alphanumeric =
-            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!alphanumeric) return false;
-    }
-    return true;
-}
-
-// Temporaries are only made, and renamed or removed, by a writer holding the lock; one seen while
-// the caller holds it was left by a writer that died before it could clean up.
-void removeStaleTemporaries(const std::string& folder) {
-    DIR* directory = ::opendir(folder.c_str());
-    if (directory == nullptr) return;
-    while (const dirent* entry = ::readdir(directory)) {
-        if (isTemporaryName(entry->d_name)) ::unlinkat(::dirfd(directory), entry->d_name, 0);
-    }
-    ::closedir(directory);
 }
 
 bool fillFromGetrandom(UuidBytes& bytes) {
@@ -212,33 +196,56 @@ void printFailure(const EditResult& result) {
 
 using Edit = std::function<std::optional<std::string>(const std::optional<std::string>& stored)>;
 
-// Holds the store's lock from reading the file to replacing it: `edit` gets the stored text of
-// `name` (nothing when absent) and returns the text to store, or nothing to leave it. `name`
-// must pass isStorableName.
-EditResult editLocked(const std::string& name, const Edit& edit) {
+// Holds the store's lock from reading the value to replacing its bucket: `edit` gets the stored
+// text of `name` (nothing when absent) and returns the text to store, or nothing to leave it.
+// Unless `needsCurrent`, a value that only the old single file holds counts as absent, as the
+// edit replaces it whatever it is. `name` must pass isStorableName.
+EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& edit) {
     const std::string folder = stateFolder();
     if (folder.empty()) return {EditFailure::Lock, ENOENT};
-    if (const int error = makeStateFolders(folder)) return {EditFailure::Lock, error};
+    const std::string buckets = folder + "/" + kIdentityBucketFolderName;
+    if (const int error = makeStateFolders(buckets)) return {EditFailure::Lock, error};
     const std::string lockPath = folder + "/" + kIdentityLockName;
     FileDescriptor lock(::open(lockPath.c_str(),
                                O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
                                kFileMode));
     if (!lock.valid()) return {EditFailure::Lock, errno};
     if (const int error = lockExclusively(lock.get())) return {EditFailure::Lock, error};
-    const std::string path = folder + "/" + kIdentityFileName;
+    FileDescriptor directory(::open(buckets.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid()) return {EditFailure::Lock, errno};
+
+    const std::string bucketName = identityBucketName(name);
     std::string text;
-    if (const int error = readWholeFile(path, text); error != 0 && error != ENOENT) {
-        // Writing now would drop every value the unreadable file holds.
+    if (const int error = readWholeFile(directory.get(), bucketName.c_str(), text);
+        error != 0 && error != ENOENT) {
+        // Writing now would drop every value the unreadable bucket holds.
         return {EditFailure::Read, error};
     }
-    IdentityStoreFile file = IdentityStoreFile::parse(text);
-    const std::optional<std::string> stored = file.find(name);
-    const std::optional<std::string> next = edit(stored);
-    if (!next || next == stored) return {};
-    if (!isStorableValue(*next)) return {EditFailure::Write, EINVAL};
-    removeStaleTemporaries(folder);
-    file.set(name, *next);
-    if (const int error = replaceFile(folder, path, file.serialise())) {
+    IdentityStoreFile bucket = IdentityStoreFile::parse(text);
+    std::optional<std::string> stored = bucket.find(name);
+    bool fromOldFile = false;
+    if (!stored && needsCurrent) {
+        const std::string oldPath = folder + "/" + kIdentityFileName;
+        std::string oldText;
+        if (const int error = readWholeFile(AT_FDCWD, oldPath.c_str(), oldText);
+            error != 0 && error != ENOENT) {
+            // Carrying on would take an install that has an id for a new one.
+            return {EditFailure::Read, error};
+        }
+        stored = IdentityStoreFile::parse(oldText).find(name);
+        fromOldFile = stored.has_value();
+    }
+    std::optional<std::string> next = edit(stored);
+    // A value kept as it is still moves to its bucket, so that later commands find it there.
+    if (!next && fromOldFile) next = stored;
+    if (!next || (next == stored && !fromOldFile)) return {};
+    if (!isStorableValue(*next)) {
+        // A hand-edited old value that no bucket can carry stays where it is.
+        if (next == stored) return {};
+        return {EditFailure::Write, EINVAL};
+    }
+    bucket.set(name, *next);
+    if (const int error = replaceBucket(directory.get(), bucketName, bucket.serialise())) {
         return {EditFailure::Write, error};
     }
     return {};
@@ -250,9 +257,19 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     if (!isStorableName(name)) return std::string();
     const std::string folder = stateFolder();
     if (folder.empty()) return std::string();
-    // No lock: writers replace the file by rename, so this sees one complete version of it.
+    // No lock: writers replace a bucket by rename, so this sees one complete version of it.
+    const std::string bucket =
+        folder + "/" + kIdentityBucketFolderName + "/" + identityBucketName(name);
     std::string text;
-    if (readWholeFile(folder + "/" + kIdentityFileName, text) != 0) return std::string();
+    if (const int error = readWholeFile(AT_FDCWD, bucket.c_str(), text); error != 0) {
+        if (error != ENOENT) return std::string();
+    } else if (std::optional<std::string> value = IdentityStoreFile::parse(text).find(name)) {
+        return boundedValue(std::move(value), maxBytes);
+    }
+    // Values that no update has moved yet are still in the single file of earlier versions.
+    text.clear();
+    const std::string oldPath = folder + "/" + kIdentityFileName;
+    if (readWholeFile(AT_FDCWD, oldPath.c_str(), text) != 0) return std::string();
     return boundedValue(IdentityStoreFile::parse(text).find(name), maxBytes);
 }
 
@@ -262,7 +279,7 @@ bool writeIdentityValue(const std::string& name, const std::string& value) {
         return false;
     }
     const EditResult result =
-        editLocked(name, [&value](const std::optional<std::string>&) { return value; });
+        editLocked(name, false, [&value](const std::optional<std::string>&) { return value; });
     if (result.failure == EditFailure::None) return true;
     printFailure(result);
     return false;
@@ -276,7 +293,7 @@ std::string updateIdentityValue(const std::string& name, std::size_t maxBytes,
         return next.value_or(std::string());
     }
     std::string outcome;
-    const EditResult result = editLocked(name, [&](const std::optional<std::string>& stored) {
+    const EditResult result = editLocked(name, true, [&](const std::optional<std::string>& stored) {
         const std::string current = boundedValue(stored, maxBytes);
         std::optional<std::string> next = update(current);
         outcome = next.value_or(current);
