@@ -1,6 +1,7 @@
 // Costs on the host's thread: what a command pays before and after its request, what logging
 // costs while it is switched off, and, when run through tests/scripts/with-collector.sh, what one
-// signed request to the local collector costs on loopback.
+// signed request to the local collector costs on loopback. ORBA_BENCH_STATE_PARENT chooses where
+// the identity store of the InitTracker runs is made (default: the system's temporary folder).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -85,24 +86,32 @@ void postToCollector(benchmark::State& state) {
 }
 BENCHMARK(postToCollector)->Unit(benchmark::kMillisecond);
 
-// An InitTracker against the real identity store holding `range(0)` app ids of other games, with
-// an answer that is accepted at once: what the command costs the host's thread apart from the
-// network, and how that grows with the store.
-void initTrackerWithStoredAppIds(benchmark::State& state) {
+// A state folder for one benchmark, made under ORBA_BENCH_STATE_PARENT (default: the system's
+// temporary folder): what a file costs depends on where on the disk it goes.
+std::filesystem::path benchStateFolder() {
     namespace fs = std::filesystem;
-    const fs::path folder =
-        fs::temp_directory_path() / ("orba-bench-" + std::to_string(::getpid()));
-    fs::create_directories(folder / "orba");
-    // Written line by line: filling an IdentityStoreFile value by value costs quadratic time here.
-    std::string text;
-    for (int64_t i = 0; i < state.range(0); ++i) {
-        const std::string appId = "other-game-" + std::to_string(i);
-        text += "ZQ_uuid_" + appId + "=0f8fad5b-d9cb-469f-a165-70867728950e\n";
-        text += "ZQ_counter_" + appId + "=7\n";
-    }
-    std::ofstream(folder / "orba" / ORBA::Platform::kIdentityFileName) << text;
-    setenv("XDG_STATE_HOME", folder.c_str(), 1);
+    const std::string parent = environment("ORBA_BENCH_STATE_PARENT");
+    const fs::path folder = (parent.empty() ? fs::temp_directory_path() : fs::path(parent)) /
+                            ("orba-bench-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "orba" / ORBA::Platform::kIdentityBucketFolderName);
+    return folder;
+}
 
+// The values of `count` other games, as `line(name, value)` gets them.
+template <typename Line>
+void forOtherGames(int64_t count, const Line& line) {
+    for (int64_t i = 0; i < count; ++i) {
+        const std::string appId = "other-game-" + std::to_string(i);
+        line("ZQ_uuid_" + appId, "0f8fad5b-d9cb-469f-a165-70867728950e");
+        line("ZQ_counter_" + appId, "7");
+    }
+}
+
+// An InitTracker against the real identity store: what the command costs the host's thread apart
+// from the network, with an answer that is accepted at once.
+void runInitTracker(benchmark::State& state, const std::filesystem::path& folder) {
+    setenv("XDG_STATE_HOME", folder.c_str(), 1);
     auto services = std::make_shared<ORBA::TrackerServices>(ORBA::platformTrackerServices());
     services->post = [](const ORBA::HttpRequest&) { return 202; };
     ORBA::setModuleFactory(ORBA::builtInModuleFactory(services));
@@ -111,9 +120,36 @@ void initTrackerWithStoredAppIds(benchmark::State& state) {
     for (auto _ : state) TriggerOrbaThirdPartyTrackerEventCallbackFunc(init.c_str());
     ORBA::setModuleFactory(nullptr);
     unsetenv("XDG_STATE_HOME");
-    fs::remove_all(folder);
+    std::filesystem::remove_all(folder);
+}
+
+// The store holding the values of `range(0)` other games, each in its own file: the cost must not
+// grow with them.
+void initTrackerWithStoredAppIds(benchmark::State& state) {
+    const std::filesystem::path folder = benchStateFolder();
+    const std::filesystem::path buckets =
+        folder / "orba" / ORBA::Platform::kIdentityBucketFolderName;
+    forOtherGames(state.range(0), [&](const std::string& name, const std::string& value) {
+        std::ofstream(buckets / ORBA::Platform::identityBucketName(name)) << name << "=" << value
+                                                                          << "\n";
+    });
+    runInitTracker(state, folder);
 }
 BENCHMARK(initTrackerWithStoredAppIds)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// A machine that earlier versions used: the other games' values are all in the single file,
+// which this game's values are looked up in only until they have files of their own.
+void initTrackerWithAppIdsInTheSingleFile(benchmark::State& state) {
+    const std::filesystem::path folder = benchStateFolder();
+    // Written line by line: filling an IdentityStoreFile value by value costs quadratic time here.
+    std::string text;
+    forOtherGames(state.range(0), [&](const std::string& name, const std::string& value) {
+        text += name + "=" + value + "\n";
+    });
+    std::ofstream(folder / "orba" / ORBA::Platform::kIdentityFileName) << text;
+    runInitTracker(state, folder);
+}
+BENCHMARK(initTrackerWithAppIdsInTheSingleFile)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

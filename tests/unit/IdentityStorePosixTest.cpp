@@ -151,18 +151,21 @@ TEST_F(IdentityStorePosixTest, FirstWriteCreatesPrivateFolderAndFile) {
 // update moves a value into its bucket, and the file itself is never written again.
 TEST_F(IdentityStorePosixTest, ValuesOfTheSingleFileAreReadAndMovedButItIsNeverWritten) {
     fs::create_directories(folder());
-    const std::string old = "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=4\nZQ_uuid_3=old";
+    const std::string old =
+        "# kept\nZQ_uuid_1=u1\nstray line\nZQ_counter_1=4\nZQ_counter_2=9\nZQ_uuid_3=old";
     std::ofstream(file()) << old;
-    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
-    EXPECT_EQ(readIdentityValue("ZQ_counter_1", 2048), "4");
-    EXPECT_EQ(readIdentityValue("stray line", 2048), "");
-
-    const auto increment = [](const std::string& current) { return std::to_string(std::stoi(current) + 1); };
+    const auto increment = [](const std::string& current) {
+        return std::to_string(std::stoi(current) + 1);
+    };
     EXPECT_EQ(updateIdentityValue("ZQ_counter_1", 2048, increment), "5");
     // Kept as it is, yet moved.
-    EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
+    EXPECT_EQ(updateIdentityValue("ZQ_counter_2", 2048,
                                   [](const std::string&) { return std::nullopt; }),
-              "u1");
+              "9");
+    EXPECT_FALSE(fs::exists(bucket("ZQ_uuid_1")));
+    // A value that is only ever read moves when first read.
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
+    EXPECT_EQ(readIdentityValue("stray line", 2048), "");
     ASSERT_TRUE(writeIdentityValue("ZQ_uuid_2", "u2"));
     // A bucket that holds other lines (a name whose hash it shares, a hand edit) keeps them.
     fs::create_directories(buckets());
@@ -173,10 +176,12 @@ TEST_F(IdentityStorePosixTest, ValuesOfTheSingleFileAreReadAndMovedButItIsNeverW
 
     EXPECT_EQ(readText(file()), old);
     EXPECT_EQ(readText(bucket("ZQ_counter_1")), "ZQ_counter_1=5\n");
+    EXPECT_EQ(readText(bucket("ZQ_counter_2")), "ZQ_counter_2=9\n");
     EXPECT_EQ(readText(bucket("ZQ_uuid_1")), "ZQ_uuid_1=u1\n");
     fs::remove(file());
     EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "u1");
     EXPECT_EQ(readIdentityValue("ZQ_counter_1", 2048), "5");
+    EXPECT_EQ(readIdentityValue("ZQ_counter_2", 2048), "9");
     EXPECT_EQ(readIdentityValue("ZQ_uuid_2", 2048), "u2");
     EXPECT_EQ(readIdentityValue("ZQ_uuid_3", 2048), "new");
 }

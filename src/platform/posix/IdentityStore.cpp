@@ -266,11 +266,18 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     } else if (std::optional<std::string> value = IdentityStoreFile::parse(text).find(name)) {
         return boundedValue(std::move(value), maxBytes);
     }
-    // Values that no update has moved yet are still in the single file of earlier versions.
+    // Values that have not been moved yet are still in the single file of earlier versions.
     text.clear();
     const std::string oldPath = folder + "/" + kIdentityFileName;
     if (readWholeFile(AT_FDCWD, oldPath.c_str(), text) != 0) return std::string();
-    return boundedValue(IdentityStoreFile::parse(text).find(name), maxBytes);
+    std::optional<std::string> value = IdentityStoreFile::parse(text).find(name);
+    if (value) {
+        // Moved now, once: a value only ever read (the install id) would otherwise cost every
+        // later start a read of every game's values. A store that cannot take it yet still
+        // answers from the single file, so nothing is said.
+        editLocked(name, true, [](const std::optional<std::string>&) { return std::nullopt; });
+    }
+    return boundedValue(std::move(value), maxBytes);
 }
 
 bool writeIdentityValue(const std::string& name, const std::string& value) {
