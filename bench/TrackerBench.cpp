@@ -130,8 +130,8 @@ void initTrackerWithStoredAppIds(benchmark::State& state) {
     const std::filesystem::path buckets =
         folder / "orba" / ORBA::Platform::kIdentityBucketFolderName;
     forOtherGames(state.range(0), [&](const std::string& name, const std::string& value) {
-        std::ofstream(buckets / ORBA::Platform::identityBucketName(name)) << name << "=" << value
-                                                                          << "\n";
+        std::ofstream(buckets / ORBA::Platform::identityBucketName(name))
+            << name << "=" << value << "\n";
     });
     runInitTracker(state, folder);
 }

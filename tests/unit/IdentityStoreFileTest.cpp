@@ -108,8 +108,12 @@ TEST(IdentityStoreFileTest, BucketNamesAreSafeBoundedAndDistinct) {
     EXPECT_EQ(identityBucketName(std::string("a\0b", 3)), "a%00b");
 
     const std::string prefix = "ZQ_counter_" + std::string(250, 'x');
-    const std::string names[] = {prefix + "a", prefix + "b", prefix + "/", "a" + std::string(100, '/'),
-                                 std::string(67, '/') + "a", std::string(67, '/') + "b"};
+    const std::string names[] = {prefix + "a",
+                                 prefix + "b",
+                                 prefix + "/",
+                                 "a" + std::string(100, '/'),
+                                 std::string(67, '/') + "a",
+                                 std::string(67, '/') + "b"};
     std::vector<std::string> buckets;
     for (const std::string& name : names) {
         const std::string bucket = identityBucketName(name);

@@ -135,7 +135,8 @@ TEST_F(IdentityStorePosixTest, FirstWriteCreatesPrivateFolderAndFile) {
     EXPECT_EQ(permissions(folder()), 0700u);
     EXPECT_EQ(permissions(buckets()), 0700u);
     EXPECT_EQ(permissions(buckets() / "ZQ_uuid_1"), 0600u);
-    EXPECT_EQ(readText(buckets() / "ZQ_uuid_1"), "ZQ_uuid_1=0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\n");
+    EXPECT_EQ(readText(buckets() / "ZQ_uuid_1"),
+              "ZQ_uuid_1=0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0\n");
     EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0");
     // Only the buckets and the lock remain: no temporary file, and no single file either.
     std::vector<std::string> entries;
@@ -236,8 +237,7 @@ TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
          "Error opening key 22\n"},
         {[&](const fs::path& at) { fs::create_symlink(root_ / "elsewhere", at); },
          "Error opening key 40\n"},
-        {[](const fs::path& at) { fs::create_symlink("/dev/zero", at); },
-         "Error opening key 40\n"},
+        {[](const fs::path& at) { fs::create_symlink("/dev/zero", at); }, "Error opening key 40\n"},
     };
     fs::create_directories(buckets());
     for (const fs::path& at : {bucket("ZQ_uuid_1"), file()}) {
@@ -252,9 +252,10 @@ TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
             EXPECT_EQ(ok, needsOld);
             if (needsOld) fs::remove(bucket("ZQ_uuid_1"));
             ::testing::internal::CaptureStdout();
-            EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
-                                          [](const std::string& current) { return current + "new"; }),
-                      "new");
+            EXPECT_EQ(
+                updateIdentityValue("ZQ_uuid_1", 2048,
+                                    [](const std::string& current) { return current + "new"; }),
+                "new");
             EXPECT_EQ(::testing::internal::GetCapturedStdout(), error) << at;
             EXPECT_EQ(fs::symlink_status(at).type(), before.type());
             fs::remove(at);
@@ -262,9 +263,18 @@ TEST_F(IdentityStorePosixTest, UnreadableStoreIsNeverOverwritten) {
     }
     EXPECT_EQ(readText(root_ / "elsewhere"), "ZQ_uuid_1=stolen\n");
 
+    // A file in place of the folder of values: what the single file holds is still read.
+    fs::remove(buckets());
+    std::ofstream(buckets()) << "ZQ_uuid_1=not a folder\n";
+    std::ofstream(file()) << "ZQ_uuid_1=old\n";
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "old");
+    bool ok = true;
+    EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 20\n");  // ENOTDIR
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(readText(buckets()), "ZQ_uuid_1=not a folder\n");
+
     std::ofstream(root_ / "plain") << "x";
     ScopedEnv env("XDG_STATE_HOME", (root_ / "plain").c_str());
-    bool ok = true;
     EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "Error opening key 20\n");  // ENOTDIR
     EXPECT_FALSE(ok);
 }

@@ -46,9 +46,10 @@ void printError(const char* format, int code) {
     std::fflush(stdout);
 }
 
-// Reads the whole file at `path` (relative to the folder `at`) into `text`. Returns 0, or an errno (ENOENT when there is no file, ELOOP
-// for a symbolic link, EISDIR for a folder, EINVAL for anything else that is not a regular file,
-// EFBIG past the size limit). Never waits for a writer, as a FIFO would make it.
+// Reads the whole file at `path` (relative to the folder `at`) into `text`. Returns 0, or an errno
+// (ENOENT when there is no file, ELOOP for a symbolic link, EISDIR for a folder, EINVAL for
+// anything else that is not a regular file, EFBIG past the size limit). Never waits for a writer,
+// as a FIFO would make it.
 int readWholeFile(int at, const char* path, std::string& text) {
     FileDescriptor file(
         ::openat(at, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
@@ -110,8 +111,7 @@ int replaceBucket(int folder, const std::string& name, const std::string& text) 
     if (error == 0) error = writeAll(file.get(), text);
     if (error == 0 && ::fsync(file.get()) != 0) error = errno;
     if (file.reset() != 0 && error == 0) error = errno;
-    if (error == 0 &&
-        ::renameat(folder, kIdentityBucketTemporaryName, folder, name.c_str()) != 0) {
+    if (error == 0 && ::renameat(folder, kIdentityBucketTemporaryName, folder, name.c_str()) != 0) {
         error = errno;
     }
     if (error != 0) {
@@ -262,7 +262,8 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
         folder + "/" + kIdentityBucketFolderName + "/" + identityBucketName(name);
     std::string text;
     if (const int error = readWholeFile(AT_FDCWD, bucket.c_str(), text); error != 0) {
-        if (error != ENOENT) return std::string();
+        // No folder of values (ENOTDIR: something else in its place) holds no value either.
+        if (error != ENOENT && error != ENOTDIR) return std::string();
     } else if (std::optional<std::string> value = IdentityStoreFile::parse(text).find(name)) {
         return boundedValue(std::move(value), maxBytes);
     }
