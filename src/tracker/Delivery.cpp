@@ -98,7 +98,11 @@ struct Queued {
 std::deque<Queued> collect(const std::vector<Outbox*>& outboxes) {
     std::deque<Queued> queue;
     for (Outbox* box : outboxes) {
-        if (!box->claimSending()) continue;
+        // Another process may be the one sending: it sees this one's requests once they are files.
+        if (!box->claimSending()) {
+            box->writeOut();
+            continue;
+        }
         for (StoredRequest& stored : box->pending()) queue.push_back({box, std::move(stored)});
     }
     return queue;

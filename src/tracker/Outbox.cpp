@@ -3,6 +3,11 @@
 // temporary name and renamed into place, so a name ending in ".req" always holds a whole request;
 // whatever else turns up there is moved to "set-aside" rather than lost or sent.
 //
+// Where the system maps files, the host's thread does not write that file itself: it copies the
+// request into this process's intake (OutboxIntake.h, a mapped file in "intake"), and the sender
+// writes the files out before it lists the folder, in the order the requests were stored. An
+// intake left by a process that ended is written out by the next one that sends.
+//
 // The file format, version 1 (every length a decimal count of bytes):
 //   "ORBA outbox request 1\n"
 //   then, in this order, one field each: app, kind, url, user-agent, authorization, ca-file, body,
@@ -28,6 +33,7 @@
 #include "orba/Logger.h"
 #include "platform/MainWindow.h"
 #include "platform/OutboxFolder.h"
+#include "tracker/OutboxIntake.h"
 
 namespace ORBA {
 namespace {
@@ -40,6 +46,11 @@ constexpr const char* kRequestSuffix = ".req";
 constexpr const char* kTemporarySuffix = ".tmp";
 constexpr const char* kLockName = "sending.lock";
 constexpr const char* kSetAsideName = "set-aside";
+constexpr const char* kIntakeName = "intake";
+constexpr const char* kIntakeSuffix = ".seg";
+// Room for about a thousand requests of a usual size between two visits of the sender, which
+// writes them out and starts the intake over; a request that does not fit is written directly.
+constexpr std::size_t kIntakeBytes = 1024 * 1024;
 // A writer renames its temporary within microseconds; one this old belongs to a dead writer.
 constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
 // Files made ahead of stores; a burst beyond them makes its own files.
@@ -76,7 +87,7 @@ bool isLaunch(EventKind kind) { return kind == EventKind::FirstOpen || kind == E
 
 // Ids sort in the order they were made: by wall-clock time, kept strictly rising within a process
 // so that a clock stepped back cannot reorder one process's own requests.
-std::string makeId() {
+std::string makeId(std::uint32_t processId = Platform::currentProcessId()) {
     static std::atomic<std::uint64_t> lastTime{0};
     static std::atomic<std::uint64_t> sequence{0};
     const auto now =
@@ -91,7 +102,7 @@ std::string makeId() {
     char text[kIdLength + 1];
     std::snprintf(text, sizeof text, "%020llu-%010lu-%020llu",
                   static_cast<unsigned long long>(time),
-                  static_cast<unsigned long>(Platform::currentProcessId()),
+                  static_cast<unsigned long>(processId),
                   static_cast<unsigned long long>(sequence.fetch_add(1)));
     return text;
 }
@@ -298,6 +309,18 @@ struct Outbox::State {
     bool countKnown = false;
     Platform::FileClaim claim;
     std::vector<std::unique_ptr<Platform::NamelessFile>> prepared;
+    // This process's intake, made by prepare(); null until then and where the system maps no
+    // files. A forked child sees the parent's and must not store into it.
+    std::unique_ptr<Platform::MappedFile> intakeFile;
+    std::unique_ptr<OutboxIntake> intake;
+    std::string intakeName;
+    std::uint32_t intakeOwner = 0;
+    bool intakeFailed = false;
+    // Where the records not yet written out begin; changed under `writingOut`.
+    std::size_t intakeWrittenTo = OutboxIntake::kHeaderSize;
+    // One writer-out of the intake at a time, so that each record becomes one file. Taken before
+    // `mutex` when both are held.
+    std::mutex writingOut;
 
     void log(const std::string& text) const {
         Core::Logger::Log("Outbox of app " + appId + ": " + text);
@@ -306,6 +329,10 @@ struct Outbox::State {
     // Moves `name` out of the way of the listing, into the set-aside folder under a name not yet
     // taken there, so that nothing found is lost.
     void setAside(const std::string& name, const char* problem) const {
+        setAside(folder, name, problem);
+    }
+
+    void setAside(const fs::path& from, const std::string& name, const char* problem) const {
         const fs::path aside = folder / kSetAsideName;
         std::error_code error;
         if (!Platform::makePrivateFolders(aside.u8string())) {
@@ -314,10 +341,10 @@ struct Outbox::State {
         }
         fs::path target = aside / fs::u8path(name);
         if (fs::exists(target, error)) target = aside / fs::u8path(name + "." + makeId());
-        fs::rename(folder / fs::u8path(name), target, error);
+        fs::rename(from / fs::u8path(name), target, error);
         if (!error) {
             log("set aside " + name + " (" + problem + ")");
-        } else if (fs::exists(folder / fs::u8path(name))) {
+        } else if (fs::exists(from / fs::u8path(name))) {
             log("could not set aside " + name + " (" + problem + "): " + error.message());
         }
     }
@@ -336,7 +363,9 @@ struct Outbox::State {
                 ids.push_back(std::move(*id));
                 continue;
             }
-            if (!tidy || name == kLockName || name == kSetAsideName) continue;
+            if (!tidy || name == kLockName || name == kSetAsideName || name == kIntakeName) {
+                continue;
+            }
             if (idOf(name, kTemporarySuffix)) {
                 std::error_code timeError;
                 const auto written = fs::last_write_time(entry.path(), timeError);
@@ -352,6 +381,141 @@ struct Outbox::State {
     }
 
     fs::path requestPath(const std::string& id) const { return folder / (id + kRequestSuffix); }
+
+    // Puts `text` in place as the request file of `id`: written whole before it is named.
+    bool writeRequest(const std::string& id, const std::string& text) {
+        std::unique_ptr<Platform::NamelessFile> file;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (!prepared.empty()) {
+                file = std::move(prepared.back());
+                prepared.pop_back();
+            }
+        }
+        if (file && file->writeAndName(text, requestPath(id).u8string())) return true;
+        const fs::path temporary = folder / (id + kTemporarySuffix);
+        bool written = writeFile(temporary, text);
+        if (!written && Platform::makePrivateFolders(folder.u8string())) {
+            written = writeFile(temporary, text);
+        }
+        std::error_code error;
+        if (written) fs::rename(temporary, requestPath(id), error);
+        if (!written || error) {
+            fs::remove(temporary, error);
+            log("request not stored: could not write " + id + kRequestSuffix);
+            return false;
+        }
+        return true;
+    }
+
+    // The intake this process may store into, or null.
+    OutboxIntake* ownIntake(std::uint32_t processId) const {
+        return intake && intakeOwner == processId ? intake.get() : nullptr;
+    }
+
+    // Writes what this process's intake holds out as request files, oldest first, and starts it
+    // over once all of it is.
+    void writeOutIntake() {
+        const std::lock_guard<std::mutex> one(writingOut);
+        OutboxIntake* area = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            area = ownIntake(Platform::currentProcessId());
+        }
+        if (area == nullptr) return;
+        // Read without `mutex`: a record counts only once whole, and the host's thread only ever
+        // adds records after these.
+        std::size_t reached = intakeWrittenTo;
+        for (const OutboxIntake::Record& record : area->records(reached)) {
+            if (!record.written && !writeRequest(record.id, record.text)) break;
+            area->markWritten(record.offset);
+            reached = record.offset + OutboxIntake::recordSize(record.text.size());
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        intakeWrittenTo = reached;
+        if (reached == area->end()) {
+            area->restart();
+            intakeWrittenTo = OutboxIntake::kHeaderSize;
+        }
+    }
+
+    // Makes this process's intake, when the system maps files and none was made yet.
+    void makeIntake() {
+        if (!Platform::MappedFile::supported()) return;
+        const std::uint32_t processId = Platform::currentProcessId();
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (intakeFailed || ownIntake(processId) != nullptr) return;
+        }
+        const fs::path intakeFolder = folder / kIntakeName;
+        const std::string name = makeId(processId) + kIntakeSuffix;
+        std::unique_ptr<Platform::MappedFile> file;
+        if (Platform::makePrivateFolders(intakeFolder.u8string())) {
+            file = Platform::MappedFile::create((intakeFolder / name).u8string(), kIntakeBytes);
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!file) {
+            intakeFailed = true;
+            log("no intake: requests are written one file each");
+            return;
+        }
+        auto area = std::make_unique<OutboxIntake>(file->data(), file->size());
+        area->format();
+        intakeFile = std::move(file);
+        intake = std::move(area);
+        intakeName = name;
+        intakeOwner = processId;
+        intakeWrittenTo = OutboxIntake::kHeaderSize;
+    }
+
+    // Writes out what the intakes of processes that ended left, and removes them. One still held
+    // by its process is its process's to write out.
+    void recoverIntakes() {
+        const fs::path intakeFolder = folder / kIntakeName;
+        std::error_code error;
+        fs::directory_iterator it(intakeFolder, error);
+        if (error) return;
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : it) {
+            names.push_back(entry.path().filename().u8string());
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            if (name == intakeName) continue;
+            const bool named = idOf(name, kIntakeSuffix).has_value();
+            const fs::path path = intakeFolder / fs::u8path(name);
+            std::unique_ptr<Platform::MappedFile> file =
+                named ? Platform::MappedFile::claim(path.u8string(), kIntakeBytes) : nullptr;
+            if (!file) {
+                if (!named) setAside(intakeFolder, name, "not an intake");
+                continue;
+            }
+            OutboxIntake area(file->data(), file->size());
+            if (!area.formatted()) {
+                file.reset();
+                setAside(intakeFolder, name, "not an intake");
+                continue;
+            }
+            bool damaged = false;
+            bool whole = true;
+            for (const OutboxIntake::Record& record : area.records(OutboxIntake::kHeaderSize,
+                                                                  &damaged)) {
+                if (record.written || !isId(record.id) || fs::exists(requestPath(record.id), error)) {
+                    continue;
+                }
+                if (!writeRequest(record.id, record.text)) {
+                    whole = false;
+                    break;
+                }
+                area.markWritten(record.offset);
+            }
+            if (!whole) continue;  // tried again at the next listing
+            if (damaged) log("intake " + name + ": a damaged record and any after it were dropped");
+            fs::remove(path, error);
+            const std::lock_guard<std::mutex> lock(mutex);
+            countKnown = false;
+        }
+    }
 
     // Drops the oldest in-app requests until one more fits. Called with `mutex` held. False when
     // the new request must not be stored.
@@ -398,41 +562,38 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             return false;
         }
         const std::string text = encode(state.appId, kind, request);
-        {
-            const std::lock_guard<std::mutex> lock(state.mutex);
-            if (!state.countKnown) {
-                state.count = state.listIds(false).size();
-                state.countKnown = true;
-            }
+        const std::uint32_t processId = Platform::currentProcessId();
+        std::unique_lock<std::mutex> lock(state.mutex);
+        if (!state.countKnown) {
+            state.count = state.listIds(false).size();
+            state.countKnown = true;
+        }
+        if (state.count >= state.maxRequests) {
+            // The listing that finds the oldest request must see the intake's requests too.
+            lock.unlock();
+            state.writeOutIntake();
+            lock.lock();
             if (state.count >= state.maxRequests && !state.makeRoom(kind)) return false;
         }
-        std::unique_ptr<Platform::NamelessFile> file;
-        {
-            const std::lock_guard<std::mutex> lock(state.mutex);
-            if (!state.prepared.empty()) {
-                file = std::move(state.prepared.back());
-                state.prepared.pop_back();
+        const std::string id = makeId(processId);
+        if (OutboxIntake* area = state.ownIntake(processId)) {
+            bool stored = area->append(id, text);
+            if (!stored) {
+                // Full, or too large a request: what the intake holds goes out first, so that
+                // the files keep the order of the stores.
+                lock.unlock();
+                state.writeOutIntake();
+                lock.lock();
+                stored = area->append(id, text);
+            }
+            if (stored) {
+                ++state.count;
+                return true;
             }
         }
-        const std::string id = makeId();
-        if (file && file->writeAndName(text, state.requestPath(id).u8string())) {
-            const std::lock_guard<std::mutex> lock(state.mutex);
-            ++state.count;
-            return true;
-        }
-        const fs::path temporary = state.folder / (id + kTemporarySuffix);
-        bool written = writeFile(temporary, text);
-        if (!written && Platform::makePrivateFolders(state.folder.u8string())) {
-            written = writeFile(temporary, text);
-        }
-        std::error_code error;
-        if (written) fs::rename(temporary, state.requestPath(id), error);
-        if (!written || error) {
-            fs::remove(temporary, error);
-            state.log("request not stored: could not write " + id + kRequestSuffix);
-            return false;
-        }
-        const std::lock_guard<std::mutex> lock(state.mutex);
+        lock.unlock();
+        if (!state.writeRequest(id, text)) return false;
+        lock.lock();
         ++state.count;
         return true;
     } catch (const std::exception& e) {
@@ -443,8 +604,10 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
 
 void Outbox::prepare() {
     State& state = *state_;
-    if (state.folder.empty() || !Platform::NamelessFile::supported()) return;
+    if (state.folder.empty()) return;
     try {
+        state.makeIntake();
+        if (!Platform::NamelessFile::supported()) return;
         std::size_t missing = 0;
         {
             const std::lock_guard<std::mutex> lock(state.mutex);
@@ -476,6 +639,8 @@ std::vector<StoredRequest> Outbox::pending() {
     std::vector<StoredRequest> requests;
     if (state.folder.empty()) return requests;
     try {
+        state.writeOutIntake();
+        state.recoverIntakes();
         for (const std::string& id : state.listIds(true)) {
             const std::string name = id + kRequestSuffix;
             std::string text;
@@ -520,6 +685,14 @@ void Outbox::remove(const std::string& id) {
         if (state.count > 0) --state.count;
     } else if (error) {
         state.log("could not remove " + id + kRequestSuffix + ": " + error.message());
+    }
+}
+
+void Outbox::writeOut() {
+    try {
+        state_->writeOutIntake();
+    } catch (const std::exception& e) {
+        state_->log(std::string("intake not written out: ") + e.what());
     }
 }
 

@@ -102,6 +102,8 @@ TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {
     ASSERT_TRUE(other.store(EventKind::InApp, makeRequest(10)));
     ASSERT_TRUE(odd.store(EventKind::InApp, makeRequest(11)));
 
+    // Where the system maps files, `first` keeps its stores in its intake until it writes them out.
+    first.writeOut();
     const std::vector<StoredRequest> stored = Outbox(folder(), "game").pending();
     ASSERT_EQ(stored.size(), 4u);
     for (int i = 0; i < 4; ++i) {
@@ -111,6 +113,7 @@ TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {
     EXPECT_LT(stored[0].id, stored[1].id);
     // Files made ahead and not used yet show nowhere.
     for (const std::string& name : fileNames(root_ / "app-game")) {
+        if (name == "intake") continue;
         EXPECT_EQ(name.substr(name.size() - 4), ".req") << name;
     }
     ASSERT_EQ(other.pending().size(), 1u);

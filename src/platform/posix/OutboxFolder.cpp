@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -89,6 +91,75 @@ bool NamelessFile::writeAndName(const std::string& bytes, const std::string& pat
     const std::string link = "/proc/self/fd/" + std::to_string(file.get());
     return ::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
+
+struct MappedFile::Handle {
+    FileDescriptor file;  // holds the flock that says a living process owns the file
+    void* bytes = MAP_FAILED;
+    std::size_t size = 0;
+    ~Handle() {
+        if (bytes != MAP_FAILED) ::munmap(bytes, size);
+    }
+};
+
+MappedFile::MappedFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+
+MappedFile::~MappedFile() = default;
+
+bool MappedFile::supported() { return true; }
+
+namespace {
+
+bool lockWithoutWaiting(int fd) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::size_t size) {
+    auto handle = std::make_unique<Handle>();
+    handle->file.reset(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!handle->file || !lockWithoutWaiting(handle->file.get()) || size == 0) return nullptr;
+    // A sparse file would take its room on first write to the mapping, and a full disk would
+    // then kill the process with SIGBUS.
+    if (::posix_fallocate(handle->file.get(), 0, static_cast<off_t>(size)) != 0) {
+        ::unlink(path.c_str());
+        return nullptr;
+    }
+    handle->bytes = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+                           handle->file.get(), 0);
+    if (handle->bytes == MAP_FAILED) {
+        ::unlink(path.c_str());
+        return nullptr;
+    }
+    handle->size = size;
+    return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
+}
+
+std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size_t maxSize) {
+    auto handle = std::make_unique<Handle>();
+    handle->file.reset(
+        ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!handle->file || !lockWithoutWaiting(handle->file.get())) return nullptr;
+    struct stat info {};
+    if (::fstat(handle->file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<std::uintmax_t>(info.st_size) > maxSize) {
+        return nullptr;
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    handle->bytes =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, handle->file.get(), 0);
+    if (handle->bytes == MAP_FAILED) return nullptr;
+    handle->size = size;
+    return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
+}
+
+unsigned char* MappedFile::data() const { return static_cast<unsigned char*>(handle_->bytes); }
+
+std::size_t MappedFile::size() const { return handle_->size; }
 
 }  // namespace Platform
 }  // namespace ORBA

@@ -106,5 +106,22 @@ std::unique_ptr<NamelessFile> NamelessFile::make(const std::string&) { return nu
 
 bool NamelessFile::writeAndName(const std::string&, const std::string&) { return false; }
 
+// Not used on Windows yet: every request is written as a file of its own there.
+struct MappedFile::Handle {};
+
+MappedFile::MappedFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+
+MappedFile::~MappedFile() = default;
+
+bool MappedFile::supported() { return false; }
+
+std::unique_ptr<MappedFile> MappedFile::create(const std::string&, std::size_t) { return nullptr; }
+
+std::unique_ptr<MappedFile> MappedFile::claim(const std::string&, std::size_t) { return nullptr; }
+
+unsigned char* MappedFile::data() const { return nullptr; }
+
+std::size_t MappedFile::size() const { return 0; }
+
 }  // namespace Platform
 }  // namespace ORBA
