@@ -299,6 +299,13 @@ bool writeFile(const fs::path& path, const std::string& text) {
 }  // namespace
 
 struct Outbox::State {
+    // The listing one or more makeRoom calls go through, oldest first.
+    struct RoomSearch {
+        bool listed = false;
+        std::vector<std::string> ids;
+        std::size_t next = 0;  // the oldest request not looked at yet
+    };
+
     std::string appId;
     std::size_t maxRequests = kMaxStoredRequests;
     fs::path folder;  // empty when the platform named none
@@ -426,8 +433,12 @@ struct Outbox::State {
         // Read without `mutex`: a record counts only once whole, and the host's thread only ever
         // adds records after these.
         std::size_t reached = intakeWrittenTo;
+        RoomSearch search;
         for (const OutboxIntake::Record& record : area->records(reached)) {
-            if (!record.written && !writeRequest(record.id, record.text)) break;
+            if (!record.written && fitsWithinBound(record.text, search) &&
+                !writeRequest(record.id, record.text)) {
+                break;
+            }
             area->markWritten(record.offset);
             reached = record.offset + OutboxIntake::recordSize(record.text.size());
         }
@@ -437,6 +448,19 @@ struct Outbox::State {
             area->restart();
             intakeWrittenTo = OutboxIntake::kHeaderSize;
         }
+    }
+
+    // Whether the request file `text` may be written out, after dropping the oldest in-app
+    // request when the outbox is full. The bound is kept here rather than when the host's thread
+    // stores into the intake, as finding the oldest request lists the folder.
+    bool fitsWithinBound(const std::string& text, RoomSearch& search) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!search.listed && count < maxRequests) return true;
+        const Decoded decoded = decode(text);
+        const EventKind kind = decoded.problem == nullptr ? decoded.kind : EventKind::InApp;
+        if (!makeRoom(kind, search)) return false;
+        ++count;  // the listing counted files only
+        return true;
     }
 
     // Makes this process's intake, when the system maps files and none was made yet.
@@ -518,13 +542,17 @@ struct Outbox::State {
     }
 
     // Drops the oldest in-app requests until one more fits. Called with `mutex` held. False when
-    // the new request must not be stored.
-    bool makeRoom(EventKind kind) {
-        std::vector<std::string> ids = listIds(false);
-        count = ids.size();
-        countKnown = true;
-        for (const std::string& id : ids) {
+    // the new request must not be stored. Calls that share `search` list the folder once.
+    bool makeRoom(EventKind kind, RoomSearch& search) {
+        if (!search.listed) {
+            search.ids = listIds(false);
+            search.listed = true;
+            count = search.ids.size();
+            countKnown = true;
+        }
+        for (; search.next < search.ids.size(); ++search.next) {
             if (count < maxRequests) return true;
+            const std::string& id = search.ids[search.next];
             std::string text;
             if (readFile(requestPath(id), text) != ReadOutcome::Read) continue;
             const Decoded decoded = decode(text);
@@ -568,15 +596,13 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             state.count = state.listIds(false).size();
             state.countKnown = true;
         }
-        if (state.count >= state.maxRequests) {
-            // The listing that finds the oldest request must see the intake's requests too.
-            lock.unlock();
-            state.writeOutIntake();
-            lock.lock();
-            if (state.count >= state.maxRequests && !state.makeRoom(kind)) return false;
+        OutboxIntake* const intake = state.ownIntake(processId);
+        if (state.count >= state.maxRequests && intake == nullptr) {
+            State::RoomSearch search;
+            if (!state.makeRoom(kind, search)) return false;
         }
         const std::string id = makeId(processId);
-        if (OutboxIntake* area = state.ownIntake(processId)) {
+        if (OutboxIntake* area = intake) {
             bool stored = area->append(id, text);
             if (!stored) {
                 // Full, or too large a request: what the intake holds goes out first, so that
@@ -607,6 +633,7 @@ void Outbox::prepare() {
     if (state.folder.empty()) return;
     try {
         state.makeIntake();
+        state.writeOutIntake();
         if (!Platform::NamelessFile::supported()) return;
         std::size_t missing = 0;
         {
@@ -629,9 +656,14 @@ void Outbox::prepare() {
 
 bool Outbox::wantsPreparing() const {
     State& state = *state_;
-    if (state.folder.empty() || !Platform::NamelessFile::supported()) return false;
+    if (state.folder.empty()) return false;
     const std::lock_guard<std::mutex> lock(state.mutex);
-    return state.prepared.size() <= kPreparedFiles / 2;
+    // An intake filling up while the sender waits (to retry, say) is written out ahead of need,
+    // so that the host's thread does not meet it full.
+    if (const OutboxIntake* area = state.intake.get()) {
+        if (area->end() - state.intakeWrittenTo > kIntakeBytes / 2) return true;
+    }
+    return Platform::NamelessFile::supported() && state.prepared.size() <= kPreparedFiles / 2;
 }
 
 std::vector<StoredRequest> Outbox::pending() {
