@@ -4,9 +4,9 @@
 // whatever else turns up there is moved to "set-aside" rather than lost or sent.
 //
 // Where the system maps files, the host's thread does not write that file itself: it copies the
-// request into this process's intake (OutboxIntake.h, a mapped file in "intake"), and the sender
-// writes the files out before it lists the folder, in the order the requests were stored. An
-// intake left by a process that ended is written out by the next one that sends.
+// request into this process's intake (OutboxIntake.h: two mapped files in "intake", one taking
+// stores while the other is written out), and the sender writes the files out before it lists the
+// folder. An intake left by a process that ended is written out by the next one that sends.
 //
 // The file format, version 1 (every length a decimal count of bytes):
 //   "ORBA outbox request 1\n"
@@ -48,9 +48,10 @@ constexpr const char* kLockName = "sending.lock";
 constexpr const char* kSetAsideName = "set-aside";
 constexpr const char* kIntakeName = "intake";
 constexpr const char* kIntakeSuffix = ".seg";
-// Room for about a thousand requests of a usual size between two visits of the sender, which
-// writes them out and starts the intake over; a request that does not fit is written directly.
-constexpr std::size_t kIntakeBytes = 1024 * 1024;
+// Each of the two parts of an intake holds several hundred requests of a usual size; the host's
+// thread writes files itself only when both are full. A request that does not fit is written
+// directly.
+constexpr std::size_t kIntakeBytes = 512 * 1024;
 // A writer renames its temporary within microseconds; one this old belongs to a dead writer.
 constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
 // Files made ahead of stores; a burst beyond them makes its own files.
@@ -316,15 +317,19 @@ struct Outbox::State {
     bool countKnown = false;
     Platform::FileClaim claim;
     std::vector<std::unique_ptr<Platform::NamelessFile>> prepared;
-    // This process's intake, made by prepare(); null until then and where the system maps no
-    // files. A forked child sees the parent's and must not store into it.
-    std::unique_ptr<Platform::MappedFile> intakeFile;
-    std::unique_ptr<OutboxIntake> intake;
-    std::string intakeName;
+    // This process's intake, made by prepare(): two parts, stores going to the active one until
+    // it is full and the other one is written out and empty. None until made, and none where the
+    // system maps no files. A forked child sees the parent's and must not store into it.
+    struct IntakePart {
+        std::unique_ptr<Platform::MappedFile> file;
+        std::unique_ptr<OutboxIntake> area;
+        std::string name;
+        std::size_t writtenTo = OutboxIntake::kHeaderSize;  // where records not written out begin
+    };
+    IntakePart intakeParts[2];
+    std::size_t activePart = 0;
     std::uint32_t intakeOwner = 0;
     bool intakeFailed = false;
-    // Where the records not yet written out begin; changed under `writingOut`.
-    std::size_t intakeWrittenTo = OutboxIntake::kHeaderSize;
     // One writer-out of the intake at a time, so that each record becomes one file. Taken before
     // `mutex` when both are held.
     std::mutex writingOut;
@@ -415,38 +420,51 @@ struct Outbox::State {
         return true;
     }
 
-    // The intake this process may store into, or null.
-    OutboxIntake* ownIntake(std::uint32_t processId) const {
-        return intake && intakeOwner == processId ? intake.get() : nullptr;
+    // Whether this process has an intake to store into. Called with `mutex` held.
+    bool hasOwnIntake(std::uint32_t processId) const {
+        return intakeParts[activePart].area && intakeOwner == processId;
     }
 
-    // Writes what this process's intake holds out as request files, oldest first, and starts it
-    // over once all of it is.
+    // Stores into the intake: the active part, or the other one when that is full and the other
+    // is empty. Called with `mutex` held.
+    bool appendToIntake(const std::string& id, const std::string& text) {
+        if (intakeParts[activePart].area->append(id, text)) return true;
+        IntakePart& other = intakeParts[1 - activePart];
+        if (other.area->end() != OutboxIntake::kHeaderSize) return false;
+        activePart = 1 - activePart;
+        return other.area->append(id, text);
+    }
+
+    // Writes what this process's intake holds out as request files, the part that stopped taking
+    // stores first, and starts a part over once all of it is.
     void writeOutIntake() {
         const std::lock_guard<std::mutex> one(writingOut);
-        OutboxIntake* area = nullptr;
+        std::size_t active = 0;
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            area = ownIntake(Platform::currentProcessId());
+            if (!hasOwnIntake(Platform::currentProcessId())) return;
+            active = activePart;
         }
-        if (area == nullptr) return;
-        // Read without `mutex`: a record counts only once whole, and the host's thread only ever
-        // adds records after these.
-        std::size_t reached = intakeWrittenTo;
         RoomSearch search;
-        for (const OutboxIntake::Record& record : area->records(reached)) {
-            if (!record.written && fitsWithinBound(record.text, search) &&
-                !writeRequest(record.id, record.text)) {
-                break;
+        for (const std::size_t index : {1 - active, active}) {
+            IntakePart& part = intakeParts[index];
+            // Read without `mutex`: a record counts only once whole, and the host's thread only
+            // ever adds records after these.
+            std::size_t reached = part.writtenTo;
+            for (const OutboxIntake::Record& record : part.area->records(reached)) {
+                if (!record.written && fitsWithinBound(record.text, search) &&
+                    !writeRequest(record.id, record.text)) {
+                    break;
+                }
+                part.area->markWritten(record.offset);
+                reached = record.offset + OutboxIntake::recordSize(record.text.size());
             }
-            area->markWritten(record.offset);
-            reached = record.offset + OutboxIntake::recordSize(record.text.size());
-        }
-        const std::lock_guard<std::mutex> lock(mutex);
-        intakeWrittenTo = reached;
-        if (reached == area->end()) {
-            area->restart();
-            intakeWrittenTo = OutboxIntake::kHeaderSize;
+            const std::lock_guard<std::mutex> lock(mutex);
+            part.writtenTo = reached;
+            if (reached == part.area->end()) {
+                part.area->restart();
+                part.writtenTo = OutboxIntake::kHeaderSize;
+            }
         }
     }
 
@@ -469,27 +487,35 @@ struct Outbox::State {
         const std::uint32_t processId = Platform::currentProcessId();
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            if (intakeFailed || ownIntake(processId) != nullptr) return;
+            if (intakeFailed || hasOwnIntake(processId)) return;
         }
         const fs::path intakeFolder = folder / kIntakeName;
-        const std::string name = makeId(processId) + kIntakeSuffix;
-        std::unique_ptr<Platform::MappedFile> file;
-        if (Platform::makePrivateFolders(intakeFolder.u8string())) {
-            file = Platform::MappedFile::create((intakeFolder / name).u8string(), kIntakeBytes);
+        IntakePart parts[2];
+        bool made = Platform::makePrivateFolders(intakeFolder.u8string());
+        for (IntakePart& part : parts) {
+            if (!made) break;
+            part.name = makeId(processId) + kIntakeSuffix;
+            part.file =
+                Platform::MappedFile::create((intakeFolder / part.name).u8string(), kIntakeBytes);
+            made = part.file != nullptr;
+            if (made) {
+                part.area = std::make_unique<OutboxIntake>(part.file->data(), part.file->size());
+                part.area->format();
+            }
         }
         const std::lock_guard<std::mutex> lock(mutex);
-        if (!file) {
+        if (!made) {
             intakeFailed = true;
             log("no intake: requests are written one file each");
+            std::error_code error;
+            for (IntakePart& part : parts) {
+                if (part.file) fs::remove(intakeFolder / part.name, error);
+            }
             return;
         }
-        auto area = std::make_unique<OutboxIntake>(file->data(), file->size());
-        area->format();
-        intakeFile = std::move(file);
-        intake = std::move(area);
-        intakeName = name;
+        for (int i = 0; i < 2; ++i) intakeParts[i] = std::move(parts[i]);
+        activePart = 0;
         intakeOwner = processId;
-        intakeWrittenTo = OutboxIntake::kHeaderSize;
     }
 
     // Writes out what the intakes of processes that ended left, and removes them. One still held
@@ -505,7 +531,7 @@ struct Outbox::State {
         }
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
-            if (name == intakeName) continue;
+            if (name == intakeParts[0].name || name == intakeParts[1].name) continue;
             const bool named = idOf(name, kIntakeSuffix).has_value();
             const fs::path path = intakeFolder / fs::u8path(name);
             std::unique_ptr<Platform::MappedFile> file =
@@ -596,21 +622,21 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             state.count = state.listIds(false).size();
             state.countKnown = true;
         }
-        OutboxIntake* const intake = state.ownIntake(processId);
-        if (state.count >= state.maxRequests && intake == nullptr) {
+        const bool intake = state.hasOwnIntake(processId);
+        if (state.count >= state.maxRequests && !intake) {
             State::RoomSearch search;
             if (!state.makeRoom(kind, search)) return false;
         }
         const std::string id = makeId(processId);
-        if (OutboxIntake* area = intake) {
-            bool stored = area->append(id, text);
+        if (intake) {
+            bool stored = state.appendToIntake(id, text);
             if (!stored) {
                 // Full, or too large a request: what the intake holds goes out first, so that
-                // the files keep the order of the stores.
+                // the sender never sees a request without those stored before it.
                 lock.unlock();
                 state.writeOutIntake();
                 lock.lock();
-                stored = area->append(id, text);
+                stored = state.appendToIntake(id, text);
             }
             if (stored) {
                 ++state.count;
@@ -660,9 +686,8 @@ bool Outbox::wantsPreparing() const {
     const std::lock_guard<std::mutex> lock(state.mutex);
     // An intake filling up while the sender waits (to retry, say) is written out ahead of need,
     // so that the host's thread does not meet it full.
-    if (const OutboxIntake* area = state.intake.get()) {
-        if (area->end() - state.intakeWrittenTo > kIntakeBytes / 2) return true;
-    }
+    const State::IntakePart& active = state.intakeParts[state.activePart];
+    if (active.area && active.area->end() - active.writtenTo > kIntakeBytes / 2) return true;
     return Platform::NamelessFile::supported() && state.prepared.size() <= kPreparedFiles / 2;
 }
 

@@ -194,17 +194,17 @@ TEST_F(OutboxPosixTest, IntakeOfAKilledProcessIsWrittenOutInOrderAndADamagedReco
 
     // A record damaged on the disk (a power cut) is dropped, and nothing after it is trusted.
     const fs::path intake = root_ / "app-game" / "intake";
-    std::vector<fs::path> segments;
-    for (const auto& entry : fs::directory_iterator(intake)) segments.push_back(entry.path());
-    ASSERT_EQ(segments.size(), 1u);
-    {
-        std::fstream file(segments[0], std::ios::in | std::ios::out | std::ios::binary);
+    bool damaged = false;
+    for (const auto& entry : fs::directory_iterator(intake)) {
+        std::fstream file(entry.path(), std::ios::in | std::ios::out | std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         const std::size_t at = bytes.find("collector.invalid/after4");
-        ASSERT_NE(at, std::string::npos);
+        if (at == std::string::npos) continue;
         file.seekp(static_cast<std::streamoff>(at));
         file.put('C');
+        damaged = true;
     }
+    ASSERT_TRUE(damaged);
 
     const auto stored = outbox.pending();
     ASSERT_EQ(stored.size(), 55u);
