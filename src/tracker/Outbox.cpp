@@ -27,6 +27,7 @@
 #include <mutex>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/Hex.h"
@@ -54,10 +55,14 @@ constexpr const char* kIntakeSuffix = ".seg";
 constexpr std::size_t kIntakeBytes = 512 * 1024;
 // A writer renames its temporary within microseconds; one this old belongs to a dead writer.
 constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
+// How often, and how far apart, removing a delivered request is tried before it is left to be
+// sent again.
+constexpr int kRemoveAttempts = 5;
+constexpr auto kRemovePause = std::chrono::milliseconds(20);
 // Files made ahead of stores; a burst beyond them makes its own files.
 constexpr std::size_t kPreparedFiles = 8;
 // Far beyond any real request, small enough to read into memory.
-constexpr std::uintmax_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 // File names stay well inside every file system's limit; longer app ids keep a readable start
 // and a hash of the whole.
 constexpr std::size_t kMaxFolderNameLength = 96;
@@ -271,22 +276,10 @@ Decoded decode(std::string_view text) {
     return decoded;
 }
 
-enum class ReadOutcome { Read, Gone, TooLarge, Failed };
+using ReadOutcome = Platform::FileRead;
 
 ReadOutcome readFile(const fs::path& path, std::string& text) {
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(path, error);
-    if (error) return fs::exists(path, error) ? ReadOutcome::Failed : ReadOutcome::Gone;
-    if (size > kMaxFileBytes) return ReadOutcome::TooLarge;
-    std::ifstream in(path, std::ios::binary);
-    // The sender of another process may have removed it since it was listed.
-    if (!in) return fs::exists(path, error) ? ReadOutcome::Failed : ReadOutcome::Gone;
-    text.resize(static_cast<std::size_t>(size));
-    in.read(text.data(), static_cast<std::streamsize>(size));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    // One more byte means it grew: a whole request file never changes once in place.
-    if (in.peek() != std::ifstream::traits_type::eof()) return ReadOutcome::Failed;
-    return ReadOutcome::Read;
+    return Platform::readWholeFile(path.u8string(), kMaxFileBytes, text);
 }
 
 bool writeFile(const fs::path& path, const std::string& text) {
@@ -356,9 +349,35 @@ struct Outbox::State {
         fs::rename(from / fs::u8path(name), target, error);
         if (!error) {
             log("set aside " + name + " (" + problem + ")");
+            keepSetAsideBounded(aside, target);
         } else if (fs::exists(from / fs::u8path(name))) {
             log("could not set aside " + name + " (" + problem + "): " + error.message());
         }
+    }
+
+    // Removes the oldest of what was set aside, by the time each file was last written, until
+    // the bound holds again; `newest`, just set aside, stays whatever its time.
+    void keepSetAsideBounded(const fs::path& aside, const fs::path& newest) const {
+        std::vector<std::pair<fs::file_time_type, fs::path>> files;
+        std::error_code error;
+        for (fs::directory_iterator it(aside, error), end; !error && it != end;
+             it.increment(error)) {
+            if (it->path() == newest) continue;
+            std::error_code timeError;
+            const fs::file_time_type written = it->last_write_time(timeError);
+            files.emplace_back(timeError ? fs::file_time_type::min() : written, it->path());
+        }
+        if (files.size() < kMaxSetAsideFiles) return;
+        std::sort(files.begin(), files.end());
+        const std::size_t excess = files.size() + 1 - kMaxSetAsideFiles;
+        std::size_t removed = 0;
+        for (std::size_t i = 0; i < excess; ++i) {
+            if (fs::remove_all(files[i].second, error) != static_cast<std::uintmax_t>(-1)) {
+                ++removed;
+            }
+        }
+        log("set-aside holds more than " + std::to_string(kMaxSetAsideFiles) +
+            " files: removed the " + std::to_string(removed) + " oldest");
     }
 
     // The ids of the stored requests, oldest first. With `tidy`, stray temporaries of dead writers
@@ -737,12 +756,19 @@ void Outbox::remove(const std::string& id) {
     // Anything else could name a file outside the outbox.
     if (state.folder.empty() || !isId(id)) return;
     std::error_code error;
-    if (fs::remove(state.requestPath(id), error)) {
-        const std::lock_guard<std::mutex> lock(state.mutex);
-        if (state.count > 0) --state.count;
-    } else if (error) {
-        state.log("could not remove " + id + kRequestSuffix + ": " + error.message());
+    // On Windows a file cannot go while another program holds it open without sharing its
+    // deletion (a virus scanner, a backup): that lasts moments, and a request left behind would be
+    // sent again. Only the sender thread removes, so it may wait.
+    for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
+        if (attempt > 1) std::this_thread::sleep_for(kRemovePause);
+        if (fs::remove(state.requestPath(id), error)) {
+            const std::lock_guard<std::mutex> lock(state.mutex);
+            if (state.count > 0) --state.count;
+            return;
+        }
+        if (!error) return;  // gone already
     }
+    state.log("could not remove " + id + kRequestSuffix + ": " + error.message());
 }
 
 void Outbox::writeOut() {

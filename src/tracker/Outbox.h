@@ -17,6 +17,10 @@ namespace ORBA {
 // room; launch requests are never dropped for room.
 constexpr std::size_t kMaxStoredRequests = 1000;
 
+// The most files an app id's outbox keeps set aside for a person to look at. Beyond it the oldest
+// go, so that a folder that keeps receiving damaged or foreign files does not grow without end.
+constexpr std::size_t kMaxSetAsideFiles = 100;
+
 // One stored request, exactly as it will be sent (again): same bytes, same signature.
 struct StoredRequest {
     std::string id;  // orders requests first in, first out across processes; names its file

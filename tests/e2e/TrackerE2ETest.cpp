@@ -411,6 +411,21 @@ TEST_F(DeliveryE2ETest, RefusedRequestsAreDroppedAndOthersRetriedWithTheSameByte
             EXPECT_NE(lines[i]["status"], 202) << i;
         }
     }
+
+    // The same wait asked for with a date, two seconds ahead by the collector's clock.
+    ASSERT_TRUE(collector_.setRetryAfterDate(true));
+    collector_.setStatus(429);
+    run(sendEvent("dated"));
+    ASSERT_TRUE(waitUntil([&] { return requests().size() > lines.size(); }));
+    const Clock::time_point dated = Clock::now();
+    collector_.setStatus(202);
+    run(flush(10000));
+    EXPECT_GE(Clock::now() - dated, milliseconds(800));
+    const auto after = requests();
+    ASSERT_EQ(after.size(), lines.size() + 2);
+    EXPECT_EQ(after[lines.size()]["status"], 429);
+    EXPECT_EQ(after.back()["status"], 202);
+    EXPECT_EQ(after.back()["body"], after[lines.size()]["body"]);
 }
 
 TEST_F(DeliveryE2ETest, AnOutageCarriesOverToTheNextProcess) {

@@ -53,6 +53,10 @@ bool Collector::setDelayMs(long milliseconds) const {
     return control("delay", std::to_string(milliseconds));
 }
 
+bool Collector::setRetryAfterDate(bool date) const {
+    return control("retry-after", date ? "date" : "seconds");
+}
+
 long Collector::counter(const std::string& name) const {
     std::ifstream file(settings_.countersFile, std::ios::binary);
     nlohmann::json counters = nlohmann::json::parse(file, nullptr, false);
@@ -91,12 +95,14 @@ void CollectorTest::SetUp() {
     }
     ASSERT_TRUE(collector_.setStatus(202));
     ASSERT_TRUE(collector_.setDelayMs(0));
+    ASSERT_TRUE(collector_.setRetryAfterDate(false));
 }
 
 void CollectorTest::TearDown() {
     if (!collector_.settings().complete()) return;
     collector_.setStatus(202);
     collector_.setDelayMs(0);
+    collector_.setRetryAfterDate(false);
 }
 
 }  // namespace OrbaTest

@@ -44,6 +44,8 @@ public:
     bool setStatus(int status) const;
     // How long the collector waits before answering event requests from now on.
     bool setDelayMs(long milliseconds) const;
+    // Whether a 429 from now on asks to wait with an HTTP date rather than a count of seconds.
+    bool setRetryAfterDate(bool date) const;
 
     // A counter of the collector: "tls_handshakes" completed or "signed_heads" received (heads
     // with an Authorization header, whether their body followed or not) so far; -1 when it

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 
 #include "tracker/Delivery.h"
+#include "tracker/transport/RequestRules.h"
 
 namespace {
 
@@ -58,6 +60,31 @@ TEST(RetryPolicyTest, RetryAfterIsAFloorNotACeiling) {
     EXPECT_EQ(nextRetryStep(answer(503, 2), 5, 0.5).delay, milliseconds(32000));
     // An absurd request is held to an hour.
     EXPECT_EQ(nextRetryStep(answer(429, 86400000), 0, 0.5).delay, milliseconds(3600000));
+}
+
+TEST(RetryPolicyTest, RetryAfterTextIsReadInEitherForm) {
+    using ORBA::Transport::retryAfterSeconds;
+    const std::int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+    EXPECT_EQ(retryAfterSeconds("Sun, 06 Nov 1994 08:51:37 GMT", now), 120);
+    // From 28 February of a leap year: the 29th counts.
+    EXPECT_EQ(retryAfterSeconds("Wed, 01 Mar 2000 00:00:00 GMT", 951868800 - 2 * 86400), 172800);
+    EXPECT_EQ(retryAfterSeconds("Thu, 01 Jan 2099 00:00:00 GMT", now), 0x7FFFFFFF);
+    // A date now or past asks for no wait.
+    EXPECT_EQ(retryAfterSeconds("Sun, 06 Nov 1994 08:49:37 GMT", now), -1);
+    EXPECT_EQ(retryAfterSeconds("Sat, 05 Nov 1994 08:49:37 GMT", now), -1);
+    // The count of seconds needs no clock.
+    EXPECT_EQ(retryAfterSeconds("120", now), 120);
+    EXPECT_EQ(retryAfterSeconds(" 7 ", 0), 7);
+    EXPECT_EQ(retryAfterSeconds("99999999999999999999", now), 0x7FFFFFFF);
+    EXPECT_EQ(retryAfterSeconds("0", now), -1);
+    for (const char* garbage :
+         {"", "soon", "-5", "1.5", "12abc", "Sun, 06 Nov 1994 08:51:37 UTC",
+          "Sun, 06 Nov 1994 08:51:37", "sun, 06 nov 1994 08:51:37 GMT",
+          "Sun, 30 Feb 2000 08:51:37 GMT", "Sun, 29 Feb 2100 00:00:00 GMT",
+          "Sun, 06 Nov 1994 24:00:00 GMT", "Sun, 06 Nov 1994 08:51:37 GMT x",
+          "Sunday, 06-Nov-94 08:51:37 GMT", "Sun Nov  6 08:51:37 1994"}) {
+        EXPECT_EQ(retryAfterSeconds(garbage, now), -1) << garbage;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -32,7 +33,7 @@ const char* const kUsage =
     "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
     "  --cert, --key  serve this PEM certificate (chain) and key instead of throwaway ones\n"
     "  --status N     status answered for accepted event requests (default 202); a 429 comes\n"
-    "                 with Retry-After: 1\n"
+    "                 with Retry-After: 1 (or the date two seconds ahead, see below)\n"
     "  --record FILE  also append each request's JSON line to FILE\n"
     "  --intermediate sign the throwaway server certificate through an intermediate authority,\n"
     "                 which the server sends along\n"
@@ -44,7 +45,8 @@ const char* const kUsage =
     "  --pretty       show requests on standard output as readable blocks (the record file\n"
     "                 keeps JSON lines)\n"
     "Prints {\"listening\":PORT}, then one JSON line per request. Test controls: POST\n"
-    "/_collector/status (body: status) and /_collector/delay (body: milliseconds).\n";
+    "/_collector/status (body: status), /_collector/delay (body: milliseconds) and\n"
+    "/_collector/retry-after (body: seconds or date, the form of a 429's Retry-After).\n";
 
 namespace {
 
@@ -61,6 +63,21 @@ bool parseNumber(const std::string& text, long low, long high, long& value) {
     if (parsed < low || parsed > high) return false;
     value = parsed;
     return true;
+}
+
+// The time `ahead` seconds from now as an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT").
+std::string httpDate(long ahead) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t when = std::time(nullptr) + ahead;
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday],
+                  utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
+                  utc.tm_sec);
+    return text;
 }
 
 std::string hmacSha256Hex(const std::string& key, const std::string& message) {
@@ -106,6 +123,13 @@ public:
                         if (!parseNumber(request.body, 0, kMaxDelayMs, delay))
                             return refuse(response);
                         delayMs_ = delay;
+                        response.set_content("ok\n", "text/plain");
+                    });
+        server.Post("/_collector/retry-after",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        if (request.body != "seconds" && request.body != "date")
+                            return refuse(response);
+                        retryAfterDate_ = request.body == "date";
                         response.set_content("ok\n", "text/plain");
                     });
         server.Post(R"(/v1\.0/c2s/(first_open|session|inapp)/app/(nativepc|steam)/[^/]+)",
@@ -157,8 +181,11 @@ private:
         std::string signature = request.get_header_value("Authorization");
         bool signatureOk = !signature.empty() && signature == hmacSha256Hex(devKey_, request.body);
         response.status = !eventPath ? 404 : signatureOk ? status_.load() : 403;
-        // A client that honours it waits a whole second before asking again.
-        if (response.status == 429) response.set_header("Retry-After", "1");
+        // A client that honours it waits a whole second before asking again; the date form, two
+        // seconds ahead, is as far as a whole second or two from the client's clock.
+        if (response.status == 429) {
+            response.set_header("Retry-After", retryAfterDate_ ? httpDate(2) : std::string("1"));
+        }
 
         nlohmann::ordered_json line;
         line["path"] = request.path;
@@ -183,6 +210,7 @@ private:
     std::atomic<int> status_;
     const bool pretty_;
     std::atomic<long> delayMs_{0};
+    std::atomic<bool> retryAfterDate_{false};
     std::FILE* record_;
     std::mutex outputMutex_;
     std::mutex stopMutex_;

@@ -26,6 +26,29 @@ bool makePrivateFolders(const std::string& path) {
     return !path.empty() && makeStateFolders(path) == 0;
 }
 
+FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+    // Without blocking, so that a FIFO put in its place cannot hold the reader.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file) return errno == ENOENT ? FileRead::Gone : FileRead::Failed;
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return FileRead::Failed;
+    if (static_cast<std::uintmax_t>(status.st_size) > maxBytes) return FileRead::TooLarge;
+    // One byte more than its size shows that it grew: a whole stored file never changes.
+    const auto size = static_cast<std::size_t>(status.st_size);
+    bytes.resize(size + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t read = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) return FileRead::Failed;
+        if (read == 0) break;
+        done += static_cast<std::size_t>(read);
+    }
+    if (done > size) return FileRead::Failed;
+    bytes.resize(done);
+    return FileRead::Read;
+}
+
 struct FileClaim::Handle {
     FileDescriptor file;
 };

@@ -8,6 +8,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -68,6 +69,46 @@ bool makePrivateFolders(const std::string& path) {
     } catch (const std::range_error&) {
         return false;
     }
+}
+
+FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+    std::wstring name;
+    try {
+        name = wide(path);
+    } catch (const std::range_error&) {
+        return FileRead::Failed;
+    }
+    // The C runtime's open shares reading and writing but not deletion, so a sender would fail to
+    // remove a delivered request while another process lists the outbox, and send it again.
+    const FileHandle file(CreateFileW(name.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Gone
+                                                                              : FileRead::Failed;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
+        return FileRead::Failed;
+    }
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) return FileRead::TooLarge;
+    // One byte more than its size shows that it grew: a whole stored file never changes.
+    const auto expected = static_cast<std::size_t>(size.QuadPart);
+    bytes.resize(expected + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, chunk, &read, nullptr)) {
+            return FileRead::Failed;
+        }
+        if (read == 0) break;
+        done += read;
+    }
+    if (done > expected) return FileRead::Failed;
+    bytes.resize(done);
+    return FileRead::Read;
 }
 
 struct FileClaim::Handle {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tracker/HttpTransport.h"
 
@@ -24,6 +26,13 @@ const char* refusalReason(const HttpRequest& request);
 
 // Whether `request` may be posted; when it may not, says why in the core log.
 bool isSendable(const HttpRequest& request);
+
+// How many seconds an answer's Retry-After value asks to wait, counted from `now` (seconds since
+// 1970 UTC) when it names a time: a count of seconds ("120") or an HTTP date
+// ("Sun, 06 Nov 1994 08:49:37 GMT"). -1 when it asks for no wait: a date now or past, zero, or
+// a value of neither form. A far date is held to what a 32-bit count holds; how long to honour it
+// is the retry policy's call.
+long retryAfterSeconds(std::string_view value, std::int64_t now);
 
 }  // namespace Transport
 }  // namespace ORBA

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -378,17 +380,21 @@ bool probeServer(KeptState& kept, const Deadline& deadline) {
     return true;
 }
 
-// The answer's Retry-After in seconds (the date form is not read), or -1.
+// The answer's Retry-After in seconds from now, whichever form it takes, or -1.
 long retryAfterSeconds(HINTERNET request) {
-    DWORD seconds = 0;
-    DWORD size = sizeof seconds;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &seconds, &size,
-                             WINHTTP_NO_HEADER_INDEX) ||
-        seconds == 0) {
+    // Either form fits; a longer value is neither.
+    wchar_t text[64];
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX)) {
         return -1;
     }
-    return static_cast<long>(seconds);
+    std::string value;
+    for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) {
+        // Both forms are ASCII: anything else spoils the value without being mistaken for it.
+        value.push_back(text[i] < 0x80 ? static_cast<char>(text[i]) : '\x7F');
+    }
+    return Transport::retryAfterSeconds(value, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
