@@ -81,8 +81,9 @@ public:
     // Creates `path` (UTF-8; fails when it exists) with `size` zero bytes whose room on the disk is
     // taken at once, so that writing them later cannot fail for want of it.
     static std::unique_ptr<MappedFile> create(const std::string& path, std::size_t size);
-    // Opens the regular file at `path` when no object of any living process holds it and it holds
-    // no more than `maxSize` bytes; null otherwise.
+    // Takes the regular file at `path` when no object of any living process holds it and it holds
+    // no more than `maxSize` bytes; null otherwise. Its bytes are a copy: changing them changes
+    // nothing on the disk.
     static std::unique_ptr<MappedFile> claim(const std::string& path, std::size_t maxSize);
     ~MappedFile();
     MappedFile(const MappedFile&) = delete;

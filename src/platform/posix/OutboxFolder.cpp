@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/posix/FileDescriptor.h"
 #include "platform/posix/StateFolder.h"
@@ -118,6 +119,7 @@ bool NamelessFile::writeAndName(const std::string& bytes, const std::string& pat
 struct MappedFile::Handle {
     FileDescriptor file;  // holds the flock that says a living process owns the file
     void* bytes = MAP_FAILED;
+    std::vector<unsigned char> copy;  // a claimed file's bytes, read rather than mapped
     std::size_t size = 0;
     ~Handle() {
         if (bytes != MAP_FAILED) ::munmap(bytes, size);
@@ -172,15 +174,27 @@ std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size
         static_cast<std::uintmax_t>(info.st_size) > maxSize) {
         return nullptr;
     }
-    const auto size = static_cast<std::size_t>(info.st_size);
-    handle->bytes =
-        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, handle->file.get(), 0);
-    if (handle->bytes == MAP_FAILED) return nullptr;
-    handle->size = size;
+    // Read rather than mapped: a file that shrinks under a mapping kills the reader (SIGBUS), and
+    // this one was left by another process.
+    handle->copy.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t filled = 0;
+    while (filled < handle->copy.size()) {
+        const ssize_t got =
+            ::read(handle->file.get(), handle->copy.data() + filled, handle->copy.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    handle->copy.resize(filled);
+    if (filled == 0) return nullptr;
+    handle->size = filled;
     return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
 }
 
-unsigned char* MappedFile::data() const { return static_cast<unsigned char*>(handle_->bytes); }
+unsigned char* MappedFile::data() const {
+    return handle_->bytes != MAP_FAILED ? static_cast<unsigned char*>(handle_->bytes)
+                                        : handle_->copy.data();
+}
 
 std::size_t MappedFile::size() const { return handle_->size; }
 
