@@ -91,6 +91,8 @@ public:
 
     unsigned char* data() const;
     std::size_t size() const;
+    // Removes the file while still holding it, so that no other process takes it meanwhile.
+    void discard();
 
 private:
     struct Handle;

@@ -119,7 +119,8 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     for (;;) {
         // Started from here rather than from a store, so that the host's thread pays for one
         // thread start at most.
-        if (!shared->preparing && !shared->stopping && Platform::NamelessFile::supported()) {
+        if (!shared->preparing && !shared->stopping &&
+            (Platform::NamelessFile::supported() || Platform::MappedFile::supported())) {
             shared->preparing = true;
             if (!Platform::startBackgroundThread([shared] { runPreparer(shared); })) {
                 shared->preparing = false;
@@ -174,8 +175,8 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     shared->changed.notify_all();
 }
 
-// Makes the outboxes' files ahead of stores while the sender waits on the network, and waits as
-// the sender does.
+// Makes the outboxes' intakes and files ahead of stores, and writes intakes out, while the sender
+// waits on the network; waits as the sender does.
 void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     while (!shared->stopping) {

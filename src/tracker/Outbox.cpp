@@ -580,7 +580,7 @@ struct Outbox::State {
             }
             if (!whole) continue;  // tried again at the next listing
             if (damaged) log("intake " + name + ": a damaged record and any after it were dropped");
-            fs::remove(path, error);
+            file->discard();
             const std::lock_guard<std::mutex> lock(mutex);
             countKnown = false;
         }

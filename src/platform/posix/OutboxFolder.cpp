@@ -121,6 +121,7 @@ struct MappedFile::Handle {
     void* bytes = MAP_FAILED;
     std::vector<unsigned char> copy;  // a claimed file's bytes, read rather than mapped
     std::size_t size = 0;
+    std::string path;
     ~Handle() {
         if (bytes != MAP_FAILED) ::munmap(bytes, size);
     }
@@ -161,6 +162,7 @@ std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::siz
         return nullptr;
     }
     handle->size = size;
+    handle->path = path;
     return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
 }
 
@@ -188,6 +190,7 @@ std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size
     handle->copy.resize(filled);
     if (filled == 0) return nullptr;
     handle->size = filled;
+    handle->path = path;
     return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
 }
 
@@ -197,6 +200,8 @@ unsigned char* MappedFile::data() const {
 }
 
 std::size_t MappedFile::size() const { return handle_->size; }
+
+void MappedFile::discard() { ::unlink(handle_->path.c_str()); }
 
 }  // namespace Platform
 }  // namespace ORBA
