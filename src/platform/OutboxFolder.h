@@ -70,5 +70,35 @@ private:
     std::unique_ptr<Handle> handle_;
 };
 
+// A file of fixed size whose bytes are this process's memory, held exclusively while the object
+// lives. What is written to the bytes is the file's content at once, for every reader and after
+// this process ends however it ends (a power cut may still lose what the system had not yet
+// written out), without a system call per write.
+class MappedFile {
+public:
+    // Whether this system maps files at all; where it does not, create() and claim() fail.
+    static bool supported();
+    // Creates `path` (UTF-8; fails when it exists) with `size` zero bytes whose room on the disk is
+    // taken at once, so that writing them later cannot fail for want of it.
+    static std::unique_ptr<MappedFile> create(const std::string& path, std::size_t size);
+    // Takes the regular file at `path` when no object of any living process holds it and it holds
+    // no more than `maxSize` bytes; null otherwise. Its bytes are a copy: changing them changes
+    // nothing on the disk.
+    static std::unique_ptr<MappedFile> claim(const std::string& path, std::size_t maxSize);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    unsigned char* data() const;
+    std::size_t size() const;
+    // Removes the file while still holding it, so that no other process takes it meanwhile.
+    void discard();
+
+private:
+    struct Handle;
+    explicit MappedFile(std::unique_ptr<Handle> handle);
+    std::unique_ptr<Handle> handle_;
+};
+
 }  // namespace Platform
 }  // namespace ORBA

@@ -98,7 +98,11 @@ struct Queued {
 std::deque<Queued> collect(const std::vector<Outbox*>& outboxes) {
     std::deque<Queued> queue;
     for (Outbox* box : outboxes) {
-        if (!box->claimSending()) continue;
+        // Another process may be the one sending: it sees this one's requests once they are files.
+        if (!box->claimSending()) {
+            box->writeOut();
+            continue;
+        }
         for (StoredRequest& stored : box->pending()) queue.push_back({box, std::move(stored)});
     }
     return queue;
@@ -115,7 +119,8 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     for (;;) {
         // Started from here rather than from a store, so that the host's thread pays for one
         // thread start at most.
-        if (!shared->preparing && !shared->stopping && Platform::NamelessFile::supported()) {
+        if (!shared->preparing && !shared->stopping &&
+            (Platform::NamelessFile::supported() || Platform::MappedFile::supported())) {
             shared->preparing = true;
             if (!Platform::startBackgroundThread([shared] { runPreparer(shared); })) {
                 shared->preparing = false;
@@ -170,8 +175,8 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     shared->changed.notify_all();
 }
 
-// Makes the outboxes' files ahead of stores while the sender waits on the network, and waits as
-// the sender does.
+// Makes the outboxes' intakes and files ahead of stores, and writes intakes out, while the sender
+// waits on the network; waits as the sender does.
 void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     while (!shared->stopping) {

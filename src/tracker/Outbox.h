@@ -45,9 +45,13 @@ public:
     // the outbox (a launch request is then stored beyond the bound).
     bool store(EventKind kind, const HttpRequest& request);
 
-    // Makes a few files ahead of the next stores, so that they only write and name one. For a
-    // thread other than the one storing; does nothing where the system cannot.
+    // Makes this process's intake where the system maps files, and a few files ahead of the next
+    // stores, so that a store only copies its request or writes and names one file. For a thread
+    // other than the one storing.
     void prepare();
+    // Writes the requests this process holds in its intake out as files, where the listing of any
+    // process sees them. pending() does it first.
+    void writeOut();
     // Whether prepare() has work: half the files made ahead or more are used up.
     bool wantsPreparing() const;
 

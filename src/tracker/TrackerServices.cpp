@@ -11,7 +11,12 @@ TrackerServices platformTrackerServices() {
     services.writeValue = Platform::writeIdentityValue;
     services.updateValue = Platform::updateIdentityValue;
     services.makeUuid = Platform::makeUuid;
-    services.osVersion = [] { return Platform::Misc::getOsVersion(); };
+    // Read once: the system does not change under a running game, and reading it is a system
+    // call on the host's thread for every request.
+    services.osVersion = [] {
+        static const std::string version = Platform::Misc::getOsVersion();
+        return version;
+    };
     services.post = postHttpRequest;
     return services;
 }

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -153,6 +155,66 @@ TEST_F(OutboxPosixTest, WriterKilledMidStoreLeavesOnlyWholeRequests) {
     EXPECT_FALSE(fs::exists(temporaries.empty() ? app / "none" : temporaries[0]));
     EXPECT_TRUE(outbox.store(EventKind::InApp, makeRequest("after")));
     EXPECT_EQ(outbox.pending().size(), whole + 1);
+}
+
+TEST_F(OutboxPosixTest, IntakeOfAKilledProcessIsWrittenOutInOrderAndADamagedRecordDropped) {
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        Outbox outbox(root_.string(), "game");
+        outbox.prepare();
+        bool stored = true;
+        for (int i = 0; i < 50; ++i) {
+            stored = outbox.store(EventKind::InApp, makeRequest(std::to_string(i))) && stored;
+        }
+        // Too large for the intake: what it holds is written out first, then this one.
+        HttpRequest large = makeRequest("large");
+        large.body.append(2 * 1024 * 1024, 'l');
+        stored = outbox.store(EventKind::InApp, large) && stored;
+        for (int i = 0; i < 5; ++i) {
+            stored = outbox.store(EventKind::InApp, makeRequest("after" + std::to_string(i))) &&
+                     stored;
+        }
+        const char done = stored ? '1' : '0';
+        if (::write(pipe[1], &done, 1) != 1) ::_exit(1);
+        for (;;) ::pause();
+    }
+    char done = 0;
+    ASSERT_EQ(::read(pipe[0], &done, 1), 1);
+    ::close(pipe[0]);
+    ::close(pipe[1]);
+    ASSERT_EQ(done, '1');
+
+    Outbox outbox(root_.string(), "game");
+    // The living writer's intake is its own: only what it wrote out shows.
+    EXPECT_EQ(outbox.pending().size(), 51u);
+    ::kill(writer, SIGKILL);
+    exitCode(writer);
+
+    // A record damaged on the disk (a power cut) is dropped, and nothing after it is trusted.
+    const fs::path intake = root_ / "app-game" / "intake";
+    bool damaged = false;
+    for (const auto& entry : fs::directory_iterator(intake)) {
+        std::fstream file(entry.path(), std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const std::size_t at = bytes.find("collector.invalid/after4");
+        if (at == std::string::npos) continue;
+        file.seekp(static_cast<std::streamoff>(at));
+        file.put('C');
+        damaged = true;
+    }
+    ASSERT_TRUE(damaged);
+
+    const auto stored = outbox.pending();
+    ASSERT_EQ(stored.size(), 55u);
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const std::string tag =
+            i < 50 ? std::to_string(i) : i == 50 ? "large" : "after" + std::to_string(i - 51);
+        ASSERT_EQ(stored[i].request.url, makeRequest(tag).url) << i;
+    }
+    EXPECT_EQ(stored[50].request.body.size(), makeRequest("large").body.size() + 2 * 1024 * 1024);
+    EXPECT_TRUE(fs::is_empty(intake));
 }
 
 }  // namespace

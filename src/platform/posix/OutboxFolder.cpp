@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/posix/FileDescriptor.h"
 #include "platform/posix/StateFolder.h"
@@ -113,6 +115,93 @@ bool NamelessFile::writeAndName(const std::string& bytes, const std::string& pat
     const std::string link = "/proc/self/fd/" + std::to_string(file.get());
     return ::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
+
+struct MappedFile::Handle {
+    FileDescriptor file;  // holds the flock that says a living process owns the file
+    void* bytes = MAP_FAILED;
+    std::vector<unsigned char> copy;  // a claimed file's bytes, read rather than mapped
+    std::size_t size = 0;
+    std::string path;
+    ~Handle() {
+        if (bytes != MAP_FAILED) ::munmap(bytes, size);
+    }
+};
+
+MappedFile::MappedFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+
+MappedFile::~MappedFile() = default;
+
+bool MappedFile::supported() { return true; }
+
+namespace {
+
+bool lockWithoutWaiting(int fd) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::size_t size) {
+    auto handle = std::make_unique<Handle>();
+    handle->file.reset(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!handle->file || !lockWithoutWaiting(handle->file.get()) || size == 0) return nullptr;
+    // A sparse file would take its room on first write to the mapping, and a full disk would
+    // then kill the process with SIGBUS.
+    if (::posix_fallocate(handle->file.get(), 0, static_cast<off_t>(size)) != 0) {
+        ::unlink(path.c_str());
+        return nullptr;
+    }
+    handle->bytes = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+                           handle->file.get(), 0);
+    if (handle->bytes == MAP_FAILED) {
+        ::unlink(path.c_str());
+        return nullptr;
+    }
+    handle->size = size;
+    handle->path = path;
+    return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
+}
+
+std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size_t maxSize) {
+    auto handle = std::make_unique<Handle>();
+    handle->file.reset(
+        ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!handle->file || !lockWithoutWaiting(handle->file.get())) return nullptr;
+    struct stat info {};
+    if (::fstat(handle->file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<std::uintmax_t>(info.st_size) > maxSize) {
+        return nullptr;
+    }
+    // Read rather than mapped: a file that shrinks under a mapping kills the reader (SIGBUS), and
+    // this one was left by another process.
+    handle->copy.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t filled = 0;
+    while (filled < handle->copy.size()) {
+        const ssize_t got =
+            ::read(handle->file.get(), handle->copy.data() + filled, handle->copy.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    handle->copy.resize(filled);
+    if (filled == 0) return nullptr;
+    handle->size = filled;
+    handle->path = path;
+    return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
+}
+
+unsigned char* MappedFile::data() const {
+    return handle_->bytes != MAP_FAILED ? static_cast<unsigned char*>(handle_->bytes)
+                                        : handle_->copy.data();
+}
+
+std::size_t MappedFile::size() const { return handle_->size; }
+
+void MappedFile::discard() { ::unlink(handle_->path.c_str()); }
 
 }  // namespace Platform
 }  // namespace ORBA

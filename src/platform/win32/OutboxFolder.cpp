@@ -147,5 +147,113 @@ std::unique_ptr<NamelessFile> NamelessFile::make(const std::string&) { return nu
 
 bool NamelessFile::writeAndName(const std::string&, const std::string&) { return false; }
 
+struct MappedFile::Handle {
+    // Opened without sharing: another process's open fails while this one holds the file, and
+    // the system closes it for a process that ends however it ends.
+    FileHandle file;
+    KernelHandle mapping;
+    void* view = nullptr;
+    std::string copy;  // a claimed file's bytes, read rather than mapped
+    std::size_t size = 0;
+    ~Handle() {
+        if (view != nullptr) UnmapViewOfFile(view);
+    }
+};
+
+MappedFile::MappedFile(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+
+MappedFile::~MappedFile() = default;
+
+bool MappedFile::supported() { return true; }
+
+std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::size_t size) {
+    std::wstring name;
+    try {
+        name = wide(path);
+    } catch (const std::range_error&) {
+        return nullptr;
+    }
+    if (size == 0) return nullptr;
+    auto handle = std::make_unique<Handle>();
+    handle->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle->file.valid()) return nullptr;
+    const auto fail = [&name, &handle]() -> std::unique_ptr<MappedFile> {
+        handle.reset();
+        DeleteFileW(name.c_str());
+        return nullptr;
+    };
+    // Setting the end takes the room on the disk at once, so that writing through the view later
+    // cannot fail for want of it.
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(handle->file.get(), end, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(handle->file.get())) {
+        return fail();
+    }
+    handle->mapping = KernelHandle(
+        CreateFileMappingW(handle->file.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+    if (!handle->mapping.valid()) return fail();
+    handle->view = MapViewOfFile(handle->mapping.get(), FILE_MAP_WRITE, 0, 0, size);
+    if (handle->view == nullptr) return fail();
+    handle->size = size;
+    return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
+}
+
+std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size_t maxSize) {
+    std::wstring name;
+    try {
+        name = wide(path);
+    } catch (const std::range_error&) {
+        return nullptr;
+    }
+    auto handle = std::make_unique<Handle>();
+    // A link is not followed: it could lead anywhere.
+    handle->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | DELETE, 0, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle->file.valid()) return nullptr;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileType(handle->file.get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle->file.get(), &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return nullptr;
+    }
+    const unsigned long long size =
+        (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) |
+        information.nFileSizeLow;
+    if (size == 0 || size > maxSize) return nullptr;
+    handle->copy.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < handle->copy.size()) {
+        DWORD read = 0;
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(handle->copy.size() - done, 1 << 20));
+        if (!ReadFile(handle->file.get(), &handle->copy[done], chunk, &read, nullptr) || read == 0) {
+            break;
+        }
+        done += read;
+    }
+    handle->copy.resize(done);
+    if (done == 0) return nullptr;
+    handle->size = done;
+    return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
+}
+
+unsigned char* MappedFile::data() const {
+    return handle_->view != nullptr ? static_cast<unsigned char*>(handle_->view)
+                                    : reinterpret_cast<unsigned char*>(&handle_->copy[0]);
+}
+
+std::size_t MappedFile::size() const { return handle_->size; }
+
+void MappedFile::discard() {
+    // Removed when this object closes it; until then no other process can open it.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(handle_->file.get(), FileDispositionInfo, &disposition,
+                               sizeof disposition);
+}
+
 }  // namespace Platform
 }  // namespace ORBA
