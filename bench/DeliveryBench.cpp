@@ -312,6 +312,12 @@ int main(int argc, char** argv) {
             const Summary bare = summarise(columns.bare);
             std::printf("%-22s %-22s %6s %11.2fx %11.2fx\n", network.name.c_str(), "sync / bare",
                         "", sync.median / bare.median, sync.p99 / bare.p99);
+            if (columns.backgroundRan) {
+                const Summary backgroundSummary = summarise(columns.background);
+                std::printf("%-22s %-22s %6s %11.4fx %11.4fx\n", network.name.c_str(),
+                            "background / bare", "", backgroundSummary.median / bare.median,
+                            backgroundSummary.p99 / bare.p99);
+            }
         }
         if (!background) {
             std::printf(
