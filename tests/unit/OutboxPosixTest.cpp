@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/OutboxFolder.h"
@@ -38,6 +39,25 @@ pid_t spawn(Body body) {
     const pid_t pid = ::fork();
     if (pid == 0) ::_exit(body() ? 0 : 1);
     return pid;
+}
+
+// Runs `body` in a child process that then stays alive, holding what `body` left open, until
+// it is killed. Returns the child's pid once `body` is done, and whether it succeeded.
+template <typename Body>
+std::pair<pid_t, bool> spawnAndHold(Body body) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {-1, false};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const char result = body() ? '1' : '0';
+        if (::write(pipe[1], &result, 1) != 1) ::_exit(1);
+        for (;;) ::pause();
+    }
+    char result = 0;
+    const bool read = ::read(pipe[0], &result, 1) == 1;
+    ::close(pipe[0]);
+    ::close(pipe[1]);
+    return {pid, read && result == '1'};
 }
 
 int exitCode(pid_t pid) {
@@ -90,20 +110,9 @@ TEST_F(OutboxPosixTest, LivesInTheStateFolderAndKeepsOrderAcrossProcesses) {
 }
 
 TEST_F(OutboxPosixTest, OneProcessSendsAtATimeUntilItIsKilled) {
-    int pipe[2];
-    ASSERT_EQ(::pipe(pipe), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        Outbox outbox(root_.string(), "game");
-        const char claimed = outbox.claimSending() ? '1' : '0';
-        if (::write(pipe[1], &claimed, 1) != 1) ::_exit(1);
-        for (;;) ::pause();
-    }
-    char claimed = 0;
-    ASSERT_EQ(::read(pipe[0], &claimed, 1), 1);
-    ::close(pipe[0]);
-    ::close(pipe[1]);
-    EXPECT_EQ(claimed, '1');
+    const auto [holder, claimed] =
+        spawnAndHold([&] { return (new Outbox(root_.string(), "game"))->claimSending(); });
+    EXPECT_TRUE(claimed);
 
     Outbox outbox(root_.string(), "game");
     EXPECT_FALSE(outbox.claimSending());
@@ -158,33 +167,23 @@ TEST_F(OutboxPosixTest, WriterKilledMidStoreLeavesOnlyWholeRequests) {
 }
 
 TEST_F(OutboxPosixTest, IntakeOfAKilledProcessIsWrittenOutInOrderAndADamagedRecordDropped) {
-    int pipe[2];
-    ASSERT_EQ(::pipe(pipe), 0);
-    const pid_t writer = ::fork();
-    if (writer == 0) {
-        Outbox outbox(root_.string(), "game");
+    const auto [writer, allStored] = spawnAndHold([&] {
+        Outbox& outbox = *new Outbox(root_.string(), "game");  // held until the child is killed
         outbox.prepare();
-        bool stored = true;
+        bool all = true;
         for (int i = 0; i < 50; ++i) {
-            stored = outbox.store(EventKind::InApp, makeRequest(std::to_string(i))) && stored;
+            all = outbox.store(EventKind::InApp, makeRequest(std::to_string(i))) && all;
         }
         // Too large for the intake: what it holds is written out first, then this one.
         HttpRequest large = makeRequest("large");
         large.body.append(2 * 1024 * 1024, 'l');
-        stored = outbox.store(EventKind::InApp, large) && stored;
+        all = outbox.store(EventKind::InApp, large) && all;
         for (int i = 0; i < 5; ++i) {
-            stored = outbox.store(EventKind::InApp, makeRequest("after" + std::to_string(i))) &&
-                     stored;
+            all = outbox.store(EventKind::InApp, makeRequest("after" + std::to_string(i))) && all;
         }
-        const char done = stored ? '1' : '0';
-        if (::write(pipe[1], &done, 1) != 1) ::_exit(1);
-        for (;;) ::pause();
-    }
-    char done = 0;
-    ASSERT_EQ(::read(pipe[0], &done, 1), 1);
-    ::close(pipe[0]);
-    ::close(pipe[1]);
-    ASSERT_EQ(done, '1');
+        return all;
+    });
+    ASSERT_TRUE(allStored);
 
     Outbox outbox(root_.string(), "game");
     // The living writer's intake is its own: only what it wrote out shows.

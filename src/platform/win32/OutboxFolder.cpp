@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -24,6 +25,15 @@ namespace {
 std::wstring wide(const std::string& utf8) {
     const std::u16string text = Core::utf8ToUtf16(utf8);
     return std::wstring(text.begin(), text.end());
+}
+
+// The UTF-16 form of a UTF-8 path; nothing for a text that is not UTF-8.
+std::optional<std::wstring> widePath(const std::string& utf8) {
+    try {
+        return wide(utf8);
+    } catch (const std::range_error&) {
+        return std::nullopt;
+    }
 }
 
 std::string narrow(const wchar_t* text) {
@@ -72,12 +82,9 @@ bool makePrivateFolders(const std::string& path) {
 }
 
 FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
-    std::wstring name;
-    try {
-        name = wide(path);
-    } catch (const std::range_error&) {
-        return FileRead::Failed;
-    }
+    const std::optional<std::wstring> widened = widePath(path);
+    if (!widened) return FileRead::Failed;
+    const std::wstring& name = *widened;
     // The C runtime's open shares reading and writing but not deletion, so a sender would fail to
     // remove a delivered request while another process lists the outbox, and send it again.
     const FileHandle file(CreateFileW(name.c_str(), GENERIC_READ,
@@ -121,12 +128,9 @@ FileClaim::~FileClaim() = default;
 
 bool FileClaim::tryClaim(const std::string& path) {
     if (handle_->file.valid()) return true;
-    std::wstring name;
-    try {
-        name = wide(path);
-    } catch (const std::range_error&) {
-        return false;
-    }
+    const std::optional<std::wstring> widened = widePath(path);
+    if (!widened) return false;
+    const std::wstring& name = *widened;
     // A handle that shares nothing keeps every other open out, from this process or another,
     // until it is closed, which the system does for a process that ends.
     handle_->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -167,12 +171,9 @@ MappedFile::~MappedFile() = default;
 bool MappedFile::supported() { return true; }
 
 std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::size_t size) {
-    std::wstring name;
-    try {
-        name = wide(path);
-    } catch (const std::range_error&) {
-        return nullptr;
-    }
+    const std::optional<std::wstring> widened = widePath(path);
+    if (!widened) return nullptr;
+    const std::wstring& name = *widened;
     if (size == 0) return nullptr;
     auto handle = std::make_unique<Handle>();
     handle->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
@@ -201,12 +202,9 @@ std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::siz
 }
 
 std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size_t maxSize) {
-    std::wstring name;
-    try {
-        name = wide(path);
-    } catch (const std::range_error&) {
-        return nullptr;
-    }
+    const std::optional<std::wstring> widened = widePath(path);
+    if (!widened) return nullptr;
+    const std::wstring& name = *widened;
     auto handle = std::make_unique<Handle>();
     // A link is not followed: it could lead anywhere.
     handle->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | DELETE, 0, nullptr,
