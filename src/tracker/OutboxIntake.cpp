@@ -105,7 +105,9 @@ std::vector<OutboxIntake::Record> OutboxIntake::records(std::size_t from, bool* 
         }
         const std::uint64_t length = load<std::uint64_t>(record + 8);
         const std::string_view id(reinterpret_cast<const char*>(record + 24), kIdSize);
-        const bool fits = length <= size_ - offset - kRecordHeaderSize;
+        // Padding included, as append() leaves it; the first test keeps the rounding in range.
+        const std::size_t room = size_ - offset - kRecordHeaderSize;
+        const bool fits = length <= room && roundUp(static_cast<std::size_t>(length)) <= room;
         const std::string_view text(reinterpret_cast<const char*>(record + kRecordHeaderSize),
                                     fits ? static_cast<std::size_t>(length) : 0);
         if (!fits || load<std::uint64_t>(record + 16) != checksum(current, length, id, text)) {
