@@ -84,11 +84,8 @@ bool OutboxIntake::append(std::string_view id, std::string_view text) {
     put<std::uint64_t>(record + 16, checksum(current, length, id, text));
     std::memcpy(record + 24, id.data(), kIdSize);
     std::memcpy(record + kRecordHeaderSize, text.data(), text.size());
-    // Whatever follows must not pass for a record of this generation.
-    const std::size_t next = end_ + recordSize(text.size());
-    if (size_ - next >= kRecordHeaderSize) storeState(bytes_ + next, 0);
     storeState(record, kStored);
-    end_ = next;
+    end_ += recordSize(text.size());
     return true;
 }
 

@@ -55,8 +55,6 @@ public:
     std::size_t end() const { return end_; }
     // Starts over at the beginning: for when every record is written out.
     void restart();
-    // Takes the end of what an earlier process stored in these bytes (after a walk of records()).
-    void resumeAt(std::size_t end) { end_ = end; }
 
     // The bytes one record of `textSize` takes.
     static std::size_t recordSize(std::size_t textSize);

@@ -196,6 +196,17 @@ void printFailure(const EditResult& result) {
 
 using Edit = std::function<std::optional<std::string>(const std::optional<std::string>& stored)>;
 
+// Looks `name` up in the single file that earlier versions kept every value in. Returns 0, or
+// readWholeFile's errno (ENOENT when there is no such file).
+int findInOldFile(const std::string& folder, const std::string& name,
+                  std::optional<std::string>& value) {
+    const std::string path = folder + "/" + kIdentityFileName;
+    std::string text;
+    const int error = readWholeFile(AT_FDCWD, path.c_str(), text);
+    value = error == 0 ? IdentityStoreFile::parse(text).find(name) : std::nullopt;
+    return error;
+}
+
 // Holds the store's lock from reading the value to replacing its bucket: `edit` gets the stored
 // text of `name` (nothing when absent) and returns the text to store, or nothing to leave it.
 // Unless `needsCurrent`, a value that only the old single file holds counts as absent, as the
@@ -225,14 +236,10 @@ EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& ed
     std::optional<std::string> stored = bucket.find(name);
     bool fromOldFile = false;
     if (!stored && needsCurrent) {
-        const std::string oldPath = folder + "/" + kIdentityFileName;
-        std::string oldText;
-        if (const int error = readWholeFile(AT_FDCWD, oldPath.c_str(), oldText);
-            error != 0 && error != ENOENT) {
+        if (const int error = findInOldFile(folder, name, stored); error != 0 && error != ENOENT) {
             // Carrying on would take an install that has an id for a new one.
             return {EditFailure::Read, error};
         }
-        stored = IdentityStoreFile::parse(oldText).find(name);
         fromOldFile = stored.has_value();
     }
     std::optional<std::string> next = edit(stored);
@@ -268,10 +275,8 @@ std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
         return boundedValue(std::move(value), maxBytes);
     }
     // Values that have not been moved yet are still in the single file of earlier versions.
-    text.clear();
-    const std::string oldPath = folder + "/" + kIdentityFileName;
-    if (readWholeFile(AT_FDCWD, oldPath.c_str(), text) != 0) return std::string();
-    std::optional<std::string> value = IdentityStoreFile::parse(text).find(name);
+    std::optional<std::string> value;
+    if (findInOldFile(folder, name, value) != 0) return std::string();
     if (value) {
         // Moved now, once: a value only ever read (the install id) would otherwise cost every
         // later start a read of every game's values. A store that cannot take it yet still

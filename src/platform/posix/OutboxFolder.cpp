@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/posix/FileDescriptor.h"
 #include "platform/posix/StateFolder.h"
@@ -27,19 +26,19 @@ bool makePrivateFolders(const std::string& path) {
     return !path.empty() && makeStateFolders(path) == 0;
 }
 
-FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
-    // Without blocking, so that a FIFO put in its place cannot hold the reader.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file) return errno == ENOENT ? FileRead::Gone : FileRead::Failed;
+namespace {
+
+// Reads the open file `fd` whole into `bytes` when it is a plain file of at most `maxBytes`.
+FileRead readOpenFile(int fd, std::size_t maxBytes, std::string& bytes) {
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return FileRead::Failed;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return FileRead::Failed;
     if (static_cast<std::uintmax_t>(status.st_size) > maxBytes) return FileRead::TooLarge;
     // One byte more than its size shows that it grew: a whole stored file never changes.
     const auto size = static_cast<std::size_t>(status.st_size);
     bytes.resize(size + 1);
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t read = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+        const ssize_t read = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (read < 0 && errno == EINTR) continue;
         if (read < 0) return FileRead::Failed;
         if (read == 0) break;
@@ -48,6 +47,15 @@ FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::strin
     if (done > size) return FileRead::Failed;
     bytes.resize(done);
     return FileRead::Read;
+}
+
+}  // namespace
+
+FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+    // Without blocking, so that a FIFO put in its place cannot hold the reader.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file) return errno == ENOENT ? FileRead::Gone : FileRead::Failed;
+    return readOpenFile(file.get(), maxBytes, bytes);
 }
 
 struct FileClaim::Handle {
@@ -119,7 +127,7 @@ bool NamelessFile::writeAndName(const std::string& bytes, const std::string& pat
 struct MappedFile::Handle {
     FileDescriptor file;  // holds the flock that says a living process owns the file
     void* bytes = MAP_FAILED;
-    std::vector<unsigned char> copy;  // a claimed file's bytes, read rather than mapped
+    std::string copy;  // a claimed file's bytes, read rather than mapped
     std::size_t size = 0;
     std::string path;
     ~Handle() {
@@ -171,32 +179,20 @@ std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size
     handle->file.reset(
         ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (!handle->file || !lockWithoutWaiting(handle->file.get())) return nullptr;
-    struct stat info {};
-    if (::fstat(handle->file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-        static_cast<std::uintmax_t>(info.st_size) > maxSize) {
-        return nullptr;
-    }
     // Read rather than mapped: a file that shrinks under a mapping kills the reader (SIGBUS), and
     // this one was left by another process.
-    handle->copy.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t filled = 0;
-    while (filled < handle->copy.size()) {
-        const ssize_t got =
-            ::read(handle->file.get(), handle->copy.data() + filled, handle->copy.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        filled += static_cast<std::size_t>(got);
+    if (readOpenFile(handle->file.get(), maxSize, handle->copy) != FileRead::Read ||
+        handle->copy.empty()) {
+        return nullptr;
     }
-    handle->copy.resize(filled);
-    if (filled == 0) return nullptr;
-    handle->size = filled;
+    handle->size = handle->copy.size();
     handle->path = path;
     return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
 }
 
 unsigned char* MappedFile::data() const {
     return handle_->bytes != MAP_FAILED ? static_cast<unsigned char*>(handle_->bytes)
-                                        : handle_->copy.data();
+                                        : reinterpret_cast<unsigned char*>(&handle_->copy[0]);
 }
 
 std::size_t MappedFile::size() const { return handle_->size; }

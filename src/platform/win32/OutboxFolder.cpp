@@ -57,6 +57,31 @@ std::string localAppData() {
     return narrow(buffer);
 }
 
+// Reads the open file `file` whole into `bytes` when it is a disk file of at most `maxBytes`.
+FileRead readOpenFile(HANDLE file, std::size_t maxBytes, std::string& bytes) {
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+        return FileRead::Failed;
+    }
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) return FileRead::TooLarge;
+    // One byte more than its size shows that it grew: a whole stored file never changes.
+    const auto expected = static_cast<std::size_t>(size.QuadPart);
+    bytes.resize(expected + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        DWORD read = 0;
+        if (!ReadFile(file, bytes.data() + done, chunk, &read, nullptr)) {
+            return FileRead::Failed;
+        }
+        if (read == 0) break;
+        done += read;
+    }
+    if (done > expected) return FileRead::Failed;
+    bytes.resize(done);
+    return FileRead::Read;
+}
+
 }  // namespace
 
 std::string outboxFolder() {
@@ -95,27 +120,7 @@ FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::strin
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Gone
                                                                               : FileRead::Failed;
     }
-    LARGE_INTEGER size{};
-    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
-        return FileRead::Failed;
-    }
-    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) return FileRead::TooLarge;
-    // One byte more than its size shows that it grew: a whole stored file never changes.
-    const auto expected = static_cast<std::size_t>(size.QuadPart);
-    bytes.resize(expected + 1);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-        DWORD read = 0;
-        if (!ReadFile(file.get(), bytes.data() + done, chunk, &read, nullptr)) {
-            return FileRead::Failed;
-        }
-        if (read == 0) break;
-        done += read;
-    }
-    if (done > expected) return FileRead::Failed;
-    bytes.resize(done);
-    return FileRead::Read;
+    return readOpenFile(file.get(), maxBytes, bytes);
 }
 
 struct FileClaim::Handle {
@@ -211,30 +216,16 @@ std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size
                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle->file.valid()) return nullptr;
     BY_HANDLE_FILE_INFORMATION information{};
-    if (GetFileType(handle->file.get()) != FILE_TYPE_DISK ||
-        !GetFileInformationByHandle(handle->file.get(), &information) ||
+    if (!GetFileInformationByHandle(handle->file.get(), &information) ||
         (information.dwFileAttributes &
          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
         return nullptr;
     }
-    const unsigned long long size =
-        (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) |
-        information.nFileSizeLow;
-    if (size == 0 || size > maxSize) return nullptr;
-    handle->copy.resize(static_cast<std::size_t>(size));
-    std::size_t done = 0;
-    while (done < handle->copy.size()) {
-        DWORD read = 0;
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(handle->copy.size() - done, 1 << 20));
-        if (!ReadFile(handle->file.get(), &handle->copy[done], chunk, &read, nullptr) || read == 0) {
-            break;
-        }
-        done += read;
+    if (readOpenFile(handle->file.get(), maxSize, handle->copy) != FileRead::Read ||
+        handle->copy.empty()) {
+        return nullptr;
     }
-    handle->copy.resize(done);
-    if (done == 0) return nullptr;
-    handle->size = done;
+    handle->size = handle->copy.size();
     return std::unique_ptr<MappedFile>(new MappedFile(std::move(handle)));
 }
 
