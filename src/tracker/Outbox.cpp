@@ -2,18 +2,12 @@
 // listing is the order they were made in, whichever process made them. A file is written under a
 // temporary name and renamed into place, so a name ending in ".req" always holds a whole request;
 // whatever else turns up there is moved to "set-aside" rather than lost or sent.
-//
+
 // Where the system maps files, the host's thread does not write that file itself: it copies the
 // request into this process's intake (OutboxIntake.h: two mapped files in "intake", one taking
 // stores while the other is written out), and the sender writes the files out before it lists the
 // folder. An intake left by a process that ended is written out by the next one that sends.
-//
-// The file format, version 1 (every length a decimal count of bytes):
-//   "ORBA outbox request 1\n"
-//   then, in this order, one field each: app, kind, url, user-agent, authorization, ca-file, body,
-//   each written as  <name> ' ' <length> '\n' <bytes> '\n'
-//   then "end\n" as the last four bytes.
-// The kind is "first-open", "session" or "in-app".
+
 #include "tracker/Outbox.h"
 
 #include <algorithm>
@@ -35,14 +29,14 @@
 #include "platform/MainWindow.h"
 #include "platform/OutboxFolder.h"
 #include "tracker/OutboxIntake.h"
+#include "tracker/RequestFile.h"
 
 namespace ORBA {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace RequestFile;
 
-constexpr std::string_view kMagic = "ORBA outbox request ";
-constexpr std::string_view kVersion = "1";
 constexpr const char* kRequestSuffix = ".req";
 constexpr const char* kTemporarySuffix = ".tmp";
 constexpr const char* kLockName = "sending.lock";
@@ -63,218 +57,6 @@ constexpr auto kRemovePause = std::chrono::milliseconds(20);
 constexpr std::size_t kPreparedFiles = 8;
 // Far beyond any real request, small enough to read into memory.
 constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
-// File names stay well inside every file system's limit; longer app ids keep a readable start
-// and a hash of the whole.
-constexpr std::size_t kMaxFolderNameLength = 96;
-constexpr std::size_t kKeptNameLength = 60;
-// "<20-digit ns time>-<10-digit pid>-<20-digit sequence>"
-constexpr std::size_t kIdLength = 20 + 1 + 10 + 1 + 20;
-
-const char* kindName(EventKind kind) {
-    switch (kind) {
-        case EventKind::FirstOpen:
-            return "first-open";
-        case EventKind::Session:
-            return "session";
-        case EventKind::InApp:
-            return "in-app";
-    }
-    return "in-app";
-}
-
-std::optional<EventKind> kindFromName(std::string_view name) {
-    for (const EventKind kind : {EventKind::FirstOpen, EventKind::Session, EventKind::InApp}) {
-        if (name == kindName(kind)) return kind;
-    }
-    return std::nullopt;
-}
-
-bool isLaunch(EventKind kind) { return kind == EventKind::FirstOpen || kind == EventKind::Session; }
-
-// Ids sort in the order they were made: by wall-clock time, kept strictly rising within a process
-// so that a clock stepped back cannot reorder one process's own requests.
-std::string makeId(std::uint32_t processId = Platform::currentProcessId()) {
-    static std::atomic<std::uint64_t> lastTime{0};
-    static std::atomic<std::uint64_t> sequence{0};
-    const auto now =
-        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                       std::chrono::system_clock::now().time_since_epoch())
-                                       .count());
-    std::uint64_t previous = lastTime.load();
-    std::uint64_t time = 0;
-    do {
-        time = std::max(now, previous + 1);
-    } while (!lastTime.compare_exchange_weak(previous, time));
-    char text[kIdLength + 1];
-    std::snprintf(text, sizeof text, "%020llu-%010lu-%020llu",
-                  static_cast<unsigned long long>(time),
-                  static_cast<unsigned long>(processId),
-                  static_cast<unsigned long long>(sequence.fetch_add(1)));
-    return text;
-}
-
-bool isId(std::string_view text) {
-    if (text.size() != kIdLength) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool dash = i == 20 || i == 31;
-        if (dash ? text[i] != '-' : (text[i] < '0' || text[i] > '9')) return false;
-    }
-    return true;
-}
-
-// The id a file name carries before `suffix`, or nothing when it is not such a name.
-std::optional<std::string> idOf(const std::string& name, std::string_view suffix) {
-    if (name.size() != kIdLength + suffix.size() ||
-        name.compare(kIdLength, suffix.size(), suffix) != 0) {
-        return std::nullopt;
-    }
-    std::string id = name.substr(0, kIdLength);
-    if (!isId(id)) return std::nullopt;
-    return id;
-}
-
-// Letters are kept lower-case only, so that two app ids differing in case never share a folder
-// on a file system that ignores case; the prefix keeps clear of names Windows reserves ("con").
-std::string appFolderName(const std::string& appId) {
-    std::string name = "app-";
-    for (const char c : appId) {
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
-            name.push_back(c);
-        } else {
-            const auto byte = static_cast<unsigned char>(c);
-            name += '%' + Core::bytesToHex(&byte, 1, true);
-        }
-    }
-    if (name.size() > kMaxFolderNameLength) {
-        std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-        for (const char c : appId) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-        unsigned char bytes[8];
-        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
-        name = name.substr(0, kKeptNameLength) + "#" + Core::bytesToHex(bytes, sizeof bytes, false);
-    }
-    return name;
-}
-
-void appendField(std::string& out, std::string_view name, std::string_view value) {
-    out.append(name);
-    out.push_back(' ');
-    out += std::to_string(value.size());
-    out.push_back('\n');
-    out.append(value);
-    out.push_back('\n');
-}
-
-std::string encode(const std::string& appId, EventKind kind, const HttpRequest& request) {
-    std::string out;
-    out.reserve(160 + appId.size() + request.url.size() + request.userAgent.size() +
-                request.authorization.size() + request.caFile.size() + request.body.size());
-    out.append(kMagic);
-    out.append(kVersion);
-    out.push_back('\n');
-    appendField(out, "app", appId);
-    appendField(out, "kind", kindName(kind));
-    appendField(out, "url", request.url);
-    appendField(out, "user-agent", request.userAgent);
-    appendField(out, "authorization", request.authorization);
-    appendField(out, "ca-file", request.caFile);
-    appendField(out, "body", request.body);
-    out += "end\n";
-    return out;
-}
-
-struct Decoded {
-    const char* problem = nullptr;  // why the text is not a stored request; null when it is
-    std::string appId;
-    EventKind kind = EventKind::InApp;
-    HttpRequest request;
-};
-
-class Reader {
-public:
-    explicit Reader(std::string_view text) : text_(text) {}
-
-    // Reads `expected` exactly.
-    bool literal(std::string_view expected) {
-        if (text_.size() - pos_ < expected.size()) {
-            truncated_ = text_.compare(pos_, std::string_view::npos,
-                                       expected.substr(0, text_.size() - pos_)) == 0;
-            return false;
-        }
-        if (text_.compare(pos_, expected.size(), expected) != 0) return false;
-        pos_ += expected.size();
-        return true;
-    }
-
-    bool field(std::string_view name, std::string& value) {
-        if (!literal(name) || !literal(" ")) return false;
-        std::size_t length = 0;
-        std::size_t digits = 0;
-        while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9' && digits < 10) {
-            length = length * 10 + static_cast<std::size_t>(text_[pos_] - '0');
-            ++pos_;
-            ++digits;
-        }
-        if (pos_ == text_.size()) truncated_ = true;
-        if (digits == 0 || !literal("\n")) return false;
-        if (text_.size() - pos_ < length) {
-            truncated_ = true;
-            return false;
-        }
-        value.assign(text_.substr(pos_, length));
-        pos_ += length;
-        return literal("\n");
-    }
-
-    bool atEnd() const { return pos_ == text_.size(); }
-    bool truncated() const { return truncated_; }
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    bool truncated_ = false;
-};
-
-Decoded decode(std::string_view text) {
-    Decoded decoded;
-    Reader reader(text);
-    if (!reader.literal(kMagic)) {
-        decoded.problem = reader.truncated() ? "truncated" : "not a stored request";
-        return decoded;
-    }
-    const std::size_t versionEnd = text.find('\n', kMagic.size());
-    if (versionEnd == std::string_view::npos) {
-        decoded.problem = "truncated";
-        return decoded;
-    }
-    if (text.substr(kMagic.size(), versionEnd - kMagic.size()) != kVersion) {
-        decoded.problem = "unknown version";
-        return decoded;
-    }
-    reader.literal(text.substr(kMagic.size(), versionEnd + 1 - kMagic.size()));
-    std::string kind;
-    HttpRequest& request = decoded.request;
-    const bool read = reader.field("app", decoded.appId) && reader.field("kind", kind) &&
-                      reader.field("url", request.url) &&
-                      reader.field("user-agent", request.userAgent) &&
-                      reader.field("authorization", request.authorization) &&
-                      reader.field("ca-file", request.caFile) &&
-                      reader.field("body", request.body) && reader.literal("end\n");
-    if (!read) {
-        decoded.problem = reader.truncated() ? "truncated" : "damaged";
-        return decoded;
-    }
-    if (!reader.atEnd()) {
-        decoded.problem = "damaged";
-        return decoded;
-    }
-    const std::optional<EventKind> parsedKind = kindFromName(kind);
-    if (!parsedKind) {
-        decoded.problem = "unknown kind";
-        return decoded;
-    }
-    decoded.kind = *parsedKind;
-    return decoded;
-}
 
 using ReadOutcome = Platform::FileRead;
 
@@ -345,7 +127,7 @@ struct Outbox::State {
             return;
         }
         fs::path target = aside / fs::u8path(name);
-        if (fs::exists(target, error)) target = aside / fs::u8path(name + "." + makeId());
+        if (fs::exists(target, error)) target = aside / fs::u8path(name + "." + makeId(Platform::currentProcessId()));
         fs::rename(from / fs::u8path(name), target, error);
         if (!error) {
             log("set aside " + name + " (" + problem + ")");
