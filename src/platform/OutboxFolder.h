@@ -36,9 +36,14 @@ public:
     FileClaim(const FileClaim&) = delete;
     FileClaim& operator=(const FileClaim&) = delete;
 
-    // Creates the file at `path` (UTF-8) when absent and claims it without waiting. Returns true
-    // when this object holds the claim, also when it already did.
-    bool tryClaim(const std::string& path);
+    enum class Outcome {
+        Claimed,   // this object holds the claim, also when it already did
+        Held,      // another object, of this process or another, holds it
+        Unusable,  // no lock file can be opened there (a folder or FIFO at its name, no room)
+    };
+    // Creates the file at `path` (UTF-8) when absent and claims it without waiting. In a folder
+    // that cannot be written, an existing lock file still serves.
+    Outcome tryClaim(const std::string& path);
 
 private:
     struct Handle;
@@ -93,6 +98,9 @@ public:
     std::size_t size() const;
     // Removes the file while still holding it, so that no other process takes it meanwhile.
     void discard();
+    // Writes `size` bytes of a claimed file's copy from `offset` on back to the file, so that a
+    // change to them outlives this process. False when they could not all be written.
+    bool writeBack(std::size_t offset, std::size_t size);
 
 private:
     struct Handle;

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <random>
 #include <utility>
@@ -64,55 +65,129 @@ RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitt
     return step;
 }
 
+bool DeliveryTarget::accepts(const std::string& url) const {
+    // The base and the path's start, so that "https://host" cannot match "https://host.elsewhere"
+    // or "https://host@elsewhere".
+    const std::string prefix = baseUrl + "/v1.0/c2s/";
+    return !baseUrl.empty() && url.size() > prefix.size() && url.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool DeliveryClock::waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
+                            std::chrono::milliseconds timeout, const std::function<bool()>& done) {
+    return condition.wait_for(lock, timeout, done);
+}
+
+DeliveryEnvironment platformDeliveryEnvironment() {
+    DeliveryEnvironment environment;
+    environment.post = sendHttpRequest;
+    environment.outboxFolder = Platform::outboxFolder;
+    environment.clock = std::make_shared<DeliveryClock>();
+    environment.jitter = [] {
+        thread_local std::minstd_rand random(std::random_device{}());
+        return std::uniform_real_distribution<double>(0.0, 1.0)(random);
+    };
+    return environment;
+}
+
 struct Delivery::Shared {
+    explicit Shared(DeliveryEnvironment environment) : env(std::move(environment)) {}
+
+    struct AppOutbox {
+        std::unique_ptr<Outbox> outbox;
+        std::optional<DeliveryTarget> target;  // none until configured: nothing is sent
+    };
+
+    DeliveryEnvironment env;
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed;  // a request was answered, or a thread ended
     std::condition_variable wake;  // an idle sender waits on it for the next store
-    std::map<std::string, std::unique_ptr<Outbox>> outboxes;  // by app id
-    bool running = false;                                     // a sender thread is on its way
+    std::map<std::string, AppOutbox> outboxes;  // by app id
+    bool running = false;                       // a sender thread is on its way
     bool idle = false;  // the sender found nothing to send after the last store
     bool preparing = false;  // a preparer thread is on its way
     std::condition_variable refill;  // the preparer waits on it until files run low
     bool refillAsked = false;
-    unsigned long long stores = 0;                            // requests stored so far
+    unsigned long long stores = 0;  // requests stored, and configurations made, so far
     std::atomic<bool> stopping{false};
     std::chrono::milliseconds firstDelay = kFirstRetryDelay;
 
-    Outbox& outbox(const std::string& appId) {
-        std::unique_ptr<Outbox>& box = outboxes[appId];
+    // Called with `mutex` held.
+    AppOutbox& outbox(const std::string& appId) {
+        AppOutbox& box = outboxes[appId];
         // The folder is looked up when an app id is first used, as the identity store is.
-        if (!box) box = std::make_unique<Outbox>(Platform::outboxFolder(), appId);
-        return *box;
+        if (!box.outbox) box.outbox = std::make_unique<Outbox>(env.outboxFolder(), appId, env.maxRequests);
+        return box;
     }
 };
 
 namespace {
+
+constexpr const char* kForeignEndpoint = "stored for another endpoint";
+// How often a flush looks again at requests another process sends.
+constexpr std::chrono::milliseconds kFlushPoll{20};
 
 struct Queued {
     Outbox* outbox;
     StoredRequest stored;
 };
 
-// The requests to send next, oldest first within each app id. Requests that another process is
-// sending stay with it.
-std::deque<Queued> collect(const std::vector<Outbox*>& outboxes) {
+struct Configured {
+    Outbox* outbox;
+    std::string appId;
+    std::optional<DeliveryTarget> target;
+};
+
+// The requests to send next, oldest first within each app id, each bound for its app id's
+// configured target. Requests that another process is sending stay with it.
+std::deque<Queued> collect(const std::vector<Configured>& outboxes) {
     std::deque<Queued> queue;
-    for (Outbox* box : outboxes) {
+    for (const Configured& box : outboxes) {
         // Another process may be the one sending: it sees this one's requests once they are files.
-        if (!box->claimSending()) {
-            box->writeOut();
+        if (!box.target || !box.outbox->claimSending()) {
+            box.outbox->writeOut();
             continue;
         }
-        for (StoredRequest& stored : box->pending()) queue.push_back({box, std::move(stored)});
+        std::size_t foreign = 0;
+        for (StoredRequest& stored : box.outbox->pending()) {
+            if (!box.target->accepts(stored.request.url)) {
+                box.outbox->setAside(stored.id, kForeignEndpoint);
+                ++foreign;
+                continue;
+            }
+            stored.request.caFile = box.target->caFile;
+            queue.push_back({box.outbox, std::move(stored)});
+        }
+        if (foreign > 0) {
+            Core::Logger::Log("Outbox of app " + box.appId + ": set aside " +
+                              std::to_string(foreign) +
+                              " requests stored for another endpoint than the one configured");
+        }
     }
     return queue;
 }
 
+// The outboxes of `outboxes` (Shared's, by app id) as the threads work on them without its lock.
+template <typename OutboxMap>
+std::vector<Configured> configuredOutboxes(const OutboxMap& outboxes) {
+    std::vector<Configured> list;
+    for (const auto& [appId, box] : outboxes) list.push_back({box.outbox.get(), appId, box.target});
+    return list;
+}
+
 }  // namespace
 
+void Delivery::startSender(const std::shared_ptr<Shared>& shared) {
+    if (shared->running || shared->stopping) return;
+    shared->running = true;
+    if (!Platform::startBackgroundThread([shared] { runSender(shared); })) {
+        shared->running = false;
+        Core::Logger::Log(
+            "Request stored, but no sender thread could be started: it waits for the next start");
+    }
+}
+
 void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
-    std::minstd_rand random(std::random_device{}());
-    std::uniform_real_distribution<double> spread(0.0, 1.0);
+    DeliveryClock& clock = *shared->env.clock;
     std::unique_lock<std::mutex> lock(shared->mutex);
     std::deque<Queued> queue;
     unsigned failures = 0;
@@ -131,8 +206,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             // meanwhile; what it stores after this count is looked for again before the thread
             // waits.
             const unsigned long long seen = shared->stores;
-            std::vector<Outbox*> outboxes;
-            for (auto& entry : shared->outboxes) outboxes.push_back(entry.second.get());
+            const std::vector<Configured> outboxes = configuredOutboxes(shared->outboxes);
             lock.unlock();
             queue = collect(outboxes);
             lock.lock();
@@ -140,7 +214,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             if (queue.empty() && !shared->stopping) {
                 shared->idle = true;
                 shared->changed.notify_all();
-                const bool woken = shared->wake.wait_for(lock, kIdleLinger, [&] {
+                const bool woken = clock.waitFor(lock, shared->wake, kIdleLinger, [&] {
                     return shared->stopping.load() || shared->stores != seen;
                 });
                 if (woken && !shared->stopping) continue;
@@ -149,12 +223,13 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         if (queue.empty() || shared->stopping) break;
         const Queued& next = queue.front();
         lock.unlock();
-        const HttpResult result = sendHttpRequest(next.stored.request);
+        const HttpResult result = shared->env.post(next.stored.request);
+        const double jitter = shared->env.jitter ? shared->env.jitter() : 0.5;
         lock.lock();
-        const RetryStep step = nextRetryStep(result, failures, spread(random), shared->firstDelay);
+        const RetryStep step = nextRetryStep(result, failures, jitter, shared->firstDelay);
         if (step.verdict == RetryStep::Verdict::Retry) {
             ++failures;
-            shared->changed.wait_for(lock, step.delay, [&] { return shared->stopping.load(); });
+            clock.waitFor(lock, shared->changed, step.delay, [&] { return shared->stopping.load(); });
             continue;
         }
         if (step.verdict == RetryStep::Verdict::Refused) {
@@ -166,6 +241,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         lock.lock();
         queue.pop_front();
         failures = 0;
+        shared->changed.notify_all();
     }
     lock.unlock();
     releaseHttpThreadState();
@@ -181,10 +257,9 @@ void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     while (!shared->stopping) {
         shared->refillAsked = false;
-        std::vector<Outbox*> outboxes;
-        for (auto& entry : shared->outboxes) outboxes.push_back(entry.second.get());
+        const std::vector<Configured> outboxes = configuredOutboxes(shared->outboxes);
         lock.unlock();
-        for (Outbox* box : outboxes) box->prepare();
+        for (const Configured& box : outboxes) box.outbox->prepare();
         lock.lock();
         const bool woken = shared->refill.wait_for(lock, kIdleLinger, [&] {
             return shared->stopping.load() || shared->refillAsked;
@@ -195,13 +270,17 @@ void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
     shared->changed.notify_all();
 }
 
+Delivery::Delivery(DeliveryEnvironment environment)
+    : shared_(std::make_shared<Shared>(std::move(environment))) {}
+
 // The transport (and with libcurl, OpenSSL) is made first, so that at exit this object is destroyed
 // and the sender stopped while they still work: the reverse order would tear the library's TLS
 // state down under a thread still using it.
-Delivery::Delivery() : shared_(std::make_shared<Shared>()) { prepareHttpTransport(); }
-
 Delivery& Delivery::instance() {
-    static Delivery delivery;
+    static Delivery delivery([] {
+        prepareHttpTransport();
+        return platformDeliveryEnvironment();
+    }());
     return delivery;
 }
 
@@ -220,11 +299,24 @@ Delivery::~Delivery() {
                               [this] { return !shared_->running && !shared_->preparing; });
 }
 
+void Delivery::configure(const std::string& appId, const DeliveryTarget& target) {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->outbox(appId).target = target;
+    ++shared_->stores;
+    const bool wakeSender = shared_->idle;
+    shared_->idle = false;
+    if (shared_->running) {
+        if (wakeSender) shared_->wake.notify_one();
+    } else {
+        startSender(shared_);
+    }
+}
+
 bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest& request) {
     Outbox* box = nullptr;
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);
-        box = &shared_->outbox(appId);
+        box = shared_->outbox(appId).outbox.get();
     }
     // Outside the lock: the sender may be reading or clearing the outbox meanwhile.
     if (!box->store(kind, request)) return false;
@@ -242,25 +334,34 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
         lock.unlock();
         if (wakeSender) shared_->wake.notify_one();
         if (wakePreparer) shared_->refill.notify_one();
-    } else if (!shared_->stopping) {
-        shared_->running = true;
-        std::shared_ptr<Shared> shared = shared_;
-        if (!Platform::startBackgroundThread([shared] { runSender(shared); })) {
-            shared_->running = false;
-            Core::Logger::Log(
-                "Request stored, but no sender thread could be started: it waits for the next "
-                "start");
-        }
+    } else {
+        startSender(shared_);
     }
     return true;
 }
 
 bool Delivery::flush(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(shared_->mutex);
-    return shared_->changed.wait_for(lock, timeout,
-                                     [this] { return !shared_->running || shared_->idle; });
+    for (;;) {
+        const std::vector<Configured> outboxes = configuredOutboxes(shared_->outboxes);
+        lock.unlock();
+        std::size_t waiting = 0;
+        for (const Configured& box : outboxes) {
+            // Where another process sends, it sees this one's requests once they are files.
+            box.outbox->writeOut();
+            waiting += box.outbox->ownWaiting();
+        }
+        lock.lock();
+        if (waiting == 0) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline || shared_->stopping) return false;
+        // A sender that ended idle meanwhile is started again: it may now hold the claim.
+        startSender(shared_);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        shared_->changed.wait_for(lock, std::min(left + std::chrono::milliseconds(1), kFlushPoll));
+    }
 }
-
 void Delivery::setFirstRetryDelay(std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->firstDelay = delay;

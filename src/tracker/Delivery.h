@@ -5,11 +5,16 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "tracker/EventRecord.h"
 #include "tracker/HttpTransport.h"
+#include "tracker/OutboxBound.h"
 
 namespace ORBA {
 
@@ -33,19 +38,55 @@ struct RetryStep {
 RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitter,
                         std::chrono::milliseconds firstDelay = kFirstRetryDelay);
 
+// Where the requests of an app id go, as this process configured it: a stored request's own URL
+// and authority file never choose where it goes or whom it trusts.
+struct DeliveryTarget {
+    std::string baseUrl;  // "https://host[:port]"
+    std::string caFile;   // PEM authorities trusted instead of the system's; empty: system
+    // Whether `url` is a request URL of this target.
+    bool accepts(const std::string& url) const;
+};
+
+// How the sender waits: real time, or in tests a clock that lets no time pass.
+class DeliveryClock {
+public:
+    virtual ~DeliveryClock() = default;
+    // Waits on `condition` (with `lock` held) until `done` holds or `timeout` passes; returns
+    // whether `done` holds.
+    virtual bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
+                         std::chrono::milliseconds timeout, const std::function<bool()>& done);
+};
+
+// What delivery works with: the platform's, or fakes in tests.
+struct DeliveryEnvironment {
+    std::function<HttpResult(const HttpRequest&)> post;
+    std::function<std::string()> outboxFolder;  // the folder of every app id's outbox
+    std::shared_ptr<DeliveryClock> clock;
+    std::function<double()> jitter;  // 0 to 1, spreading retries
+    std::size_t maxRequests = kMaxStoredRequests;
+};
+
+DeliveryEnvironment platformDeliveryEnvironment();
+
 class Delivery {
 public:
-    // The process's one delivery; its destruction at exit or unload ends the sender thread
-    // without waiting on the network.
+    // The process's one delivery, over the platform's environment.
     static Delivery& instance();
+
+    explicit Delivery(DeliveryEnvironment environment);
+
+    // Sets where the requests of `appId` go, and has the sender deliver what its outbox holds,
+    // whether or not this process stores anything (delivering frees room on a full disk). A
+    // request stored for another endpoint is set aside, never sent.
+    void configure(const std::string& appId, const DeliveryTarget& target);
 
     // Stores `request` in the outbox of `appId` and has the sender thread deliver it and
     // whatever else that outbox holds, from this process or an earlier one. False, with a log
     // line, when it could not be stored.
     bool store(const std::string& appId, EventKind kind, const HttpRequest& request);
 
-    // Waits until the sender has nothing left to send or `timeout` has passed; true when
-    // nothing is left. Returns at once when no sender runs.
+    // Waits until every request this process stored has been delivered (or dropped), whichever
+    // process sends it, or until `timeout` has passed; true when none is left.
     bool flush(std::chrono::milliseconds timeout);
 
     // For tests, so that retries come within their time: the first retry delay.
@@ -56,12 +97,13 @@ public:
     Delivery& operator=(const Delivery&) = delete;
 
 private:
-    Delivery();
     // What the sender thread shares with the host's thread; the thread holds it too, so that it
     // outlives a Delivery destroyed while the thread is still on its way out.
     struct Shared;
     static void runSender(const std::shared_ptr<Shared>& shared);
     static void runPreparer(const std::shared_ptr<Shared>& shared);
+    // Starts the sender unless it runs. Called with the shared mutex held.
+    static void startSender(const std::shared_ptr<Shared>& shared);
     std::shared_ptr<Shared> shared_;
 };
 

@@ -1,30 +1,29 @@
-// Stored requests live one per file in the app id's folder, named by their id so that a sorted
-// listing is the order they were made in, whichever process made them. A file is written under a
-// temporary name and renamed into place, so a name ending in ".req" always holds a whole request;
-// whatever else turns up there is moved to "set-aside" rather than lost or sent.
-
+// Stored requests live one per file in the app id's folder (OutboxFiles.h), named by their id so
+// that a sorted listing is the order they were made in, whichever process made them.
+//
 // Where the system maps files, the host's thread does not write that file itself: it copies the
-// request into this process's intake (OutboxIntake.h: two mapped files in "intake", one taking
-// stores while the other is written out), and the sender writes the files out before it lists the
-// folder. An intake left by a process that ended is written out by the next one that sends.
-
+// request into this process's intake (OutboxIntake.h: parts of a fixed size mapped into memory,
+// one taking stores while the others wait to be written out or stand spare), and a library
+// thread writes the files out, inside a bounded batch (OutboxBound.h). An intake left by a
+// process that ended is written out by the next one that sends, each record at most once: a
+// record written out is marked so in the file before the next one goes.
 #include "tracker/Outbox.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <deque>
 #include <exception>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "core/Hex.h"
 #include "orba/Logger.h"
 #include "platform/MainWindow.h"
 #include "platform/OutboxFolder.h"
@@ -35,542 +34,602 @@ namespace ORBA {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace RequestFile;
+using namespace OutboxNames;
+using RequestFile::isId;
+using RequestFile::isLaunch;
 
-constexpr const char* kRequestSuffix = ".req";
-constexpr const char* kTemporarySuffix = ".tmp";
-constexpr const char* kLockName = "sending.lock";
-constexpr const char* kSetAsideName = "set-aside";
-constexpr const char* kIntakeName = "intake";
-constexpr const char* kIntakeSuffix = ".seg";
-// Each of the two parts of an intake holds several hundred requests of a usual size; the host's
-// thread writes files itself only when both are full. A request that does not fit is written
-// directly.
+// Each part of an intake holds several hundred requests of a usual size.
 constexpr std::size_t kIntakeBytes = 512 * 1024;
-// A writer renames its temporary within microseconds; one this old belongs to a dead writer.
-constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
+// A burst that outruns the disk fills parts faster than they are written out: spare parts are
+// made ahead, up to this many in all (4 MiB), and past them in-app requests are dropped.
+constexpr std::size_t kMaxIntakeParts = 8;
+// Requests handed to a library thread in memory (too large for a part, or launches met with a
+// full intake), in bytes.
+constexpr std::size_t kMaxHandedOnBytes = 32 * 1024 * 1024;
 // How often, and how far apart, removing a delivered request is tried before it is left to be
 // sent again.
 constexpr int kRemoveAttempts = 5;
 constexpr auto kRemovePause = std::chrono::milliseconds(20);
-// Files made ahead of stores; a burst beyond them makes its own files.
+// Files made ahead of writes.
 constexpr std::size_t kPreparedFiles = 8;
 // Far beyond any real request, small enough to read into memory.
 constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
-using ReadOutcome = Platform::FileRead;
-
-ReadOutcome readFile(const fs::path& path, std::string& text) {
-    return Platform::readWholeFile(path.u8string(), kMaxFileBytes, text);
+// The kind a request file's text holds; in-app when it holds none, as that is what may be dropped.
+EventKind kindOf(const std::string& text) {
+    const RequestFile::Decoded decoded = RequestFile::decode(text);
+    return decoded.problem == nullptr ? decoded.kind : EventKind::InApp;
 }
 
-bool writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
-}
+struct IntakePart {
+    std::unique_ptr<Platform::MappedFile> file;
+    std::unique_ptr<OutboxIntake> area;
+    std::string name;
+    std::size_t writtenTo = OutboxIntake::kHeaderSize;  // where records not written out begin
+    bool oneOff = false;  // made for one request too large for a part; goes once written out
+};
+
+struct HandedOn {
+    std::string id;
+    std::string text;
+};
+
+// An intake that an ended process left, claimed by this one until it is written out whole.
+struct Recovering {
+    std::unique_ptr<Platform::MappedFile> file;
+};
 
 }  // namespace
 
-struct Outbox::State {
-    // The listing one or more makeRoom calls go through, oldest first.
-    struct RoomSearch {
-        bool listed = false;
-        std::vector<std::string> ids;
-        std::size_t next = 0;  // the oldest request not looked at yet
-    };
-
+struct Outbox::Impl {
     std::string appId;
     std::size_t maxRequests = kMaxStoredRequests;
-    fs::path folder;  // empty when the platform named none
-    std::mutex mutex;
-    // Requests in the folder as last counted, kept up to date by this object's own stores and
-    // removals; other processes' changes show at the next listing.
-    std::size_t count = 0;
-    bool countKnown = false;
-    Platform::FileClaim claim;
-    std::vector<std::unique_ptr<Platform::NamelessFile>> prepared;
-    // This process's intake, made by prepare(): two parts, stores going to the active one until
-    // it is full and the other one is written out and empty. None until made, and none where the
-    // system maps no files. A forked child sees the parent's and must not store into it.
-    struct IntakePart {
-        std::unique_ptr<Platform::MappedFile> file;
-        std::unique_ptr<OutboxIntake> area;
-        std::string name;
-        std::size_t writtenTo = OutboxIntake::kHeaderSize;  // where records not written out begin
-    };
-    IntakePart intakeParts[2];
-    std::size_t activePart = 0;
+    std::unique_ptr<OutboxFiles> files;  // null when the platform named no folder
+    std::atomic<bool> boundLockWarned{false};
+
+    // Guards what follows up to `writingOut`.
+    mutable std::mutex mutex;
+    std::vector<std::unique_ptr<IntakePart>> parts;
+    std::deque<IntakePart*> filling;  // parts holding records not written out; the last one takes stores
+    std::vector<IntakePart*> spare;   // empty parts, ready to take stores
+    // A forked child sees the parent's intake and must not store into it.
     std::uint32_t intakeOwner = 0;
     bool intakeFailed = false;
-    // One writer-out of the intake at a time, so that each record becomes one file. Taken before
-    // `mutex` when both are held.
+    std::deque<HandedOn> handedOn;
+    std::size_t handedOnBytes = 0;
+    std::set<std::string> unwritten;  // ids this process stored that are no files yet
+    std::set<std::string> own;        // ids this process stored, not known to be gone
+    std::set<std::string> kept;       // delivered, but the file could not be removed
+    bool keptLogged = false;
+
+    // One writer-out at a time, so that each record becomes one file. Taken before `mutex`.
     std::mutex writingOut;
+    std::map<std::string, Recovering> recovering;  // by file name; guarded by `writingOut`
+
+    std::mutex claimMutex;
+    Platform::FileClaim claim;
+    bool claimWarned = false;
 
     void log(const std::string& text) const {
         Core::Logger::Log("Outbox of app " + appId + ": " + text);
     }
 
-    // Moves `name` out of the way of the listing, into the set-aside folder under a name not yet
-    // taken there, so that nothing found is lost.
-    void setAside(const std::string& name, const char* problem) const {
-        setAside(folder, name, problem);
+    bool hasOwnIntake(std::uint32_t processId, const std::unique_lock<std::mutex>& lock) const {
+        (void)lock;  // held on `mutex`
+        return !filling.empty() && intakeOwner == processId;
     }
 
-    void setAside(const fs::path& from, const std::string& name, const char* problem) const {
-        const fs::path aside = folder / kSetAsideName;
-        std::error_code error;
-        if (!Platform::makePrivateFolders(aside.u8string())) {
-            log("could not set aside " + name + " (" + problem + "): no set-aside folder");
-            return;
-        }
-        fs::path target = aside / fs::u8path(name);
-        if (fs::exists(target, error)) target = aside / fs::u8path(name + "." + makeId(Platform::currentProcessId()));
-        fs::rename(from / fs::u8path(name), target, error);
-        if (!error) {
-            log("set aside " + name + " (" + problem + ")");
-            keepSetAsideBounded(aside, target);
-        } else if (fs::exists(from / fs::u8path(name))) {
-            log("could not set aside " + name + " (" + problem + "): " + error.message());
-        }
-    }
-
-    // Removes the oldest of what was set aside, by the time each file was last written, until
-    // the bound holds again; `newest`, just set aside, stays whatever its time.
-    void keepSetAsideBounded(const fs::path& aside, const fs::path& newest) const {
-        std::vector<std::pair<fs::file_time_type, fs::path>> files;
-        std::error_code error;
-        for (fs::directory_iterator it(aside, error), end; !error && it != end;
-             it.increment(error)) {
-            if (it->path() == newest) continue;
-            std::error_code timeError;
-            const fs::file_time_type written = it->last_write_time(timeError);
-            files.emplace_back(timeError ? fs::file_time_type::min() : written, it->path());
-        }
-        if (files.size() < kMaxSetAsideFiles) return;
-        std::sort(files.begin(), files.end());
-        const std::size_t excess = files.size() + 1 - kMaxSetAsideFiles;
-        std::size_t removed = 0;
-        for (std::size_t i = 0; i < excess; ++i) {
-            if (fs::remove_all(files[i].second, error) != static_cast<std::uintmax_t>(-1)) {
-                ++removed;
-            }
-        }
-        log("set-aside holds more than " + std::to_string(kMaxSetAsideFiles) +
-            " files: removed the " + std::to_string(removed) + " oldest");
-    }
-
-    // The ids of the stored requests, oldest first. With `tidy`, stray temporaries of dead writers
-    // and foreign files are set aside on the way.
-    std::vector<std::string> listIds(bool tidy) const {
-        std::vector<std::string> ids;
-        std::error_code error;
-        fs::directory_iterator it(folder, error);
-        if (error) return ids;
-        const auto now = fs::file_time_type::clock::now();
-        for (const fs::directory_entry& entry : it) {
-            const std::string name = entry.path().filename().u8string();
-            if (std::optional<std::string> id = idOf(name, kRequestSuffix)) {
-                ids.push_back(std::move(*id));
-                continue;
-            }
-            if (!tidy || name == kLockName || name == kSetAsideName || name == kIntakeName) {
-                continue;
-            }
-            if (idOf(name, kTemporarySuffix)) {
-                std::error_code timeError;
-                const auto written = fs::last_write_time(entry.path(), timeError);
-                if (!timeError && now - written > kStaleTemporaryAge) {
-                    setAside(name, "left by a writer that stopped");
-                }
-                continue;
-            }
-            setAside(name, "not a stored request");
-        }
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    }
-
-    fs::path requestPath(const std::string& id) const { return folder / (id + kRequestSuffix); }
-
-    // Puts `text` in place as the request file of `id`: written whole before it is named.
-    bool writeRequest(const std::string& id, const std::string& text) {
-        std::unique_ptr<Platform::NamelessFile> file;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (!prepared.empty()) {
-                file = std::move(prepared.back());
-                prepared.pop_back();
-            }
-        }
-        if (file && file->writeAndName(text, requestPath(id).u8string())) return true;
-        const fs::path temporary = folder / (id + kTemporarySuffix);
-        bool written = writeFile(temporary, text);
-        if (!written && Platform::makePrivateFolders(folder.u8string())) {
-            written = writeFile(temporary, text);
-        }
-        std::error_code error;
-        if (written) fs::rename(temporary, requestPath(id), error);
-        if (!written || error) {
-            fs::remove(temporary, error);
-            log("request not stored: could not write " + id + kRequestSuffix);
-            return false;
-        }
+    // Copies a request into the part taking stores, or into a spare part once that one is full.
+    bool appendToIntake(const std::string& id, const std::string& text,
+                        const std::unique_lock<std::mutex>& lock) {
+        (void)lock;  // held on `mutex`
+        if (filling.back()->area->append(id, text)) return true;
+        if (spare.empty()) return false;
+        IntakePart* next = spare.back();
+        if (!next->area->append(id, text)) return false;  // too large for any part
+        spare.pop_back();
+        filling.push_back(next);
         return true;
     }
 
-    // Whether this process has an intake to store into. Called with `mutex` held.
-    bool hasOwnIntake(std::uint32_t processId) const {
-        return intakeParts[activePart].area && intakeOwner == processId;
+    // A new part of this process's intake, or null when none could be made.
+    std::unique_ptr<IntakePart> makePart(std::uint32_t processId, std::size_t size = kIntakeBytes) {
+        const fs::path intakeFolder = files->folder() / kIntakeName;
+        if (!Platform::makePrivateFolders(intakeFolder.u8string())) return nullptr;
+        auto part = std::make_unique<IntakePart>();
+        part->name = RequestFile::makeId(processId) + kIntakeSuffix;
+        part->file = Platform::MappedFile::create((intakeFolder / part->name).u8string(), size);
+        if (!part->file) return nullptr;
+        part->area = std::make_unique<OutboxIntake>(part->file->data(), part->file->size());
+        part->area->format();
+        return part;
     }
 
-    // Stores into the intake: the active part, or the other one when that is full and the other
-    // is empty. Called with `mutex` held.
-    bool appendToIntake(const std::string& id, const std::string& text) {
-        if (intakeParts[activePart].area->append(id, text)) return true;
-        IntakePart& other = intakeParts[1 - activePart];
-        if (other.area->end() != OutboxIntake::kHeaderSize) return false;
-        activePart = 1 - activePart;
-        return other.area->append(id, text);
-    }
-
-    // Writes what this process's intake holds out as request files, the part that stopped taking
-    // stores first, and starts a part over once all of it is.
-    void writeOutIntake() {
-        const std::lock_guard<std::mutex> one(writingOut);
-        std::size_t active = 0;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (!hasOwnIntake(Platform::currentProcessId())) return;
-            active = activePart;
-        }
-        RoomSearch search;
-        for (const std::size_t index : {1 - active, active}) {
-            IntakePart& part = intakeParts[index];
-            // Read without `mutex`: a record counts only once whole, and the host's thread only
-            // ever adds records after these.
-            std::size_t reached = part.writtenTo;
-            for (const OutboxIntake::Record& record : part.area->records(reached)) {
-                if (!record.written && fitsWithinBound(record.text, search) &&
-                    !writeRequest(record.id, record.text)) {
-                    break;
-                }
-                part.area->markWritten(record.offset);
-                reached = record.offset + OutboxIntake::recordSize(record.text.size());
-            }
-            const std::lock_guard<std::mutex> lock(mutex);
-            part.writtenTo = reached;
-            if (reached == part.area->end()) {
-                part.area->restart();
-                part.writtenTo = OutboxIntake::kHeaderSize;
-            }
-        }
-    }
-
-    // Whether the request file `text` may be written out, after dropping the oldest in-app
-    // request when the outbox is full. The bound is kept here rather than when the host's thread
-    // stores into the intake, as finding the oldest request lists the folder.
-    bool fitsWithinBound(const std::string& text, RoomSearch& search) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!search.listed && count < maxRequests) return true;
-        const Decoded decoded = decode(text);
-        const EventKind kind = decoded.problem == nullptr ? decoded.kind : EventKind::InApp;
-        if (!makeRoom(kind, search)) return false;
-        ++count;  // the listing counted files only
-        return true;
-    }
-
-    // Makes this process's intake, when the system maps files and none was made yet.
-    void makeIntake() {
+    // Makes this process's intake when none was made yet, and a spare part when stores have
+    // taken every other one.
+    void growIntake() {
         if (!Platform::MappedFile::supported()) return;
         const std::uint32_t processId = Platform::currentProcessId();
+        std::size_t wanted = 0;
         {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (intakeFailed || hasOwnIntake(processId)) return;
-        }
-        const fs::path intakeFolder = folder / kIntakeName;
-        IntakePart parts[2];
-        bool made = Platform::makePrivateFolders(intakeFolder.u8string());
-        for (IntakePart& part : parts) {
-            if (!made) break;
-            part.name = makeId(processId) + kIntakeSuffix;
-            part.file =
-                Platform::MappedFile::create((intakeFolder / part.name).u8string(), kIntakeBytes);
-            made = part.file != nullptr;
-            if (made) {
-                part.area = std::make_unique<OutboxIntake>(part.file->data(), part.file->size());
-                part.area->format();
+            std::unique_lock<std::mutex> lock(mutex);
+            if (intakeFailed) return;
+            if (!hasOwnIntake(processId, lock)) {
+                wanted = 2;
+            } else if (spare.empty() && parts.size() < kMaxIntakeParts) {
+                wanted = 1;
             }
         }
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!made) {
+        std::vector<std::unique_ptr<IntakePart>> made;
+        for (std::size_t i = 0; i < wanted; ++i) {
+            std::unique_ptr<IntakePart> part = makePart(processId);
+            if (!part) break;
+            made.push_back(std::move(part));
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        const bool first = !hasOwnIntake(processId, lock);
+        if (first && made.size() < 2) {
             intakeFailed = true;
             log("no intake: requests are written one file each");
-            std::error_code error;
-            for (IntakePart& part : parts) {
-                if (part.file) fs::remove(intakeFolder / part.name, error);
-            }
+            for (std::unique_ptr<IntakePart>& part : made) part->file->discard();
             return;
         }
-        for (int i = 0; i < 2; ++i) intakeParts[i] = std::move(parts[i]);
-        activePart = 0;
-        intakeOwner = processId;
+        if (first) {
+            parts.clear();
+            filling.clear();
+            spare.clear();
+            intakeOwner = processId;
+        }
+        for (std::unique_ptr<IntakePart>& part : made) {
+            if (filling.empty()) {
+                filling.push_back(part.get());
+            } else {
+                spare.push_back(part.get());
+            }
+            parts.push_back(std::move(part));
+        }
     }
 
-    // Writes out what the intakes of processes that ended left, and removes them. One still held
-    // by its process is its process's to write out.
+    // Writes out what this process's intake holds and what was handed on, in id order, within the
+    // bound; each part written out whole is started over and stands spare.
+    void writeOutIntake() {
+        const std::lock_guard<std::mutex> one(writingOut);
+        const std::uint32_t processId = Platform::currentProcessId();
+        std::vector<IntakePart*> snapshot;
+        std::vector<HandedOn> handed;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (hasOwnIntake(processId, lock)) snapshot.assign(filling.begin(), filling.end());
+            handed.assign(std::make_move_iterator(handedOn.begin()),
+                          std::make_move_iterator(handedOn.end()));
+            handedOn.clear();
+            handedOnBytes = 0;
+        }
+        struct Item {
+            std::string id;
+            const std::string* text;
+            IntakePart* part;  // null for a request handed on
+            std::size_t offset;
+            bool written;
+        };
+        // Read without `mutex`: a record counts only once whole, and the host's thread only ever
+        // adds records after these.
+        std::vector<std::vector<OutboxIntake::Record>> records;
+        records.reserve(snapshot.size());
+        std::vector<Item> items;
+        for (IntakePart* part : snapshot) {
+            records.push_back(part->area->records(part->writtenTo));
+            for (const OutboxIntake::Record& record : records.back()) {
+                items.push_back({record.id, &record.text, part, record.offset, record.written});
+            }
+        }
+        for (const HandedOn& request : handed) {
+            items.push_back({request.id, &request.text, nullptr, 0, false});
+        }
+        if (items.empty()) return;
+        std::stable_sort(items.begin(), items.end(),
+                         [](const Item& a, const Item& b) { return a.id < b.id; });
+
+        std::map<IntakePart*, std::size_t> reached;
+        std::vector<std::string> done;
+        std::size_t next = 0;
+        {
+            std::unique_ptr<BoundedBatch> batch;
+            for (; next < items.size(); ++next) {
+                const Item& item = items[next];
+                if (!item.written) {
+                    if (!batch) batch = std::make_unique<BoundedBatch>(*files, maxRequests, boundLockWarned);
+                    if (batch->admit(kindOf(*item.text))) {
+                        if (!files->writeRequest(item.id, *item.text)) break;
+                        batch->added();
+                    }
+                }
+                if (item.part != nullptr) {
+                    item.part->area->markWritten(item.offset);
+                    reached[item.part] = item.offset + OutboxIntake::recordSize(item.text->size());
+                }
+                done.push_back(item.id);
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        for (const std::string& id : done) unwritten.erase(id);
+        // What could not be written goes back first in line, in its order.
+        for (std::size_t i = items.size(); i > next; --i) {
+            const Item& item = items[i - 1];
+            if (item.part != nullptr) continue;
+            handedOnBytes += item.text->size();
+            handedOn.push_front({item.id, *item.text});
+        }
+        for (const auto& [part, to] : reached) part->writtenTo = to;
+        for (auto it = filling.begin(); it != filling.end();) {
+            IntakePart* part = *it;
+            const bool active = part == filling.back();
+            if (part->writtenTo != part->area->end() ||
+                part->area->end() == OutboxIntake::kHeaderSize) {
+                ++it;
+                continue;
+            }
+            if (part->oneOff) {
+                part->file->discard();
+                it = filling.erase(it);
+                parts.erase(std::find_if(parts.begin(), parts.end(),
+                                         [part](const auto& held) { return held.get() == part; }));
+                continue;
+            }
+            part->area->restart();
+            part->writtenTo = OutboxIntake::kHeaderSize;
+            if (active) {
+                ++it;  // still takes stores, from its start again
+            } else {
+                spare.push_back(part);
+                it = filling.erase(it);
+            }
+        }
+        const bool many = own.size() > 4 * maxRequests;
+        lock.unlock();
+        if (many) forgetGone();
+    }
+
+    // Forgets own requests whose files are gone (delivered, dropped or set aside, by this process
+    // or another) and returns how many are left. Looks at the files without `mutex`, so that
+    // stores go on meanwhile.
+    std::size_t forgetGone() {
+        std::vector<std::string> asFiles;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            for (const std::string& id : own) {
+                if (unwritten.count(id) == 0) asFiles.push_back(id);
+            }
+        }
+        std::vector<std::string> gone;
+        for (const std::string& id : asFiles) {
+            std::error_code error;
+            if (!fs::exists(files->requestPath(id), error) && !error) gone.push_back(id);
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (const std::string& id : gone) {
+            if (unwritten.count(id) == 0) own.erase(id);
+        }
+        return own.size();
+    }
+
+    // Writes out what the intakes of processes that ended left, within the bound, and removes
+    // them. One still held by its process is its process's to write out.
     void recoverIntakes() {
-        const fs::path intakeFolder = folder / kIntakeName;
+        const std::lock_guard<std::mutex> one(writingOut);
+        const fs::path intakeFolder = files->folder() / kIntakeName;
         std::error_code error;
         fs::directory_iterator it(intakeFolder, error);
         if (error) return;
         std::vector<std::string> names;
-        for (const fs::directory_entry& entry : it) {
-            names.push_back(entry.path().filename().u8string());
+        for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
+            names.push_back(it->path().filename().u8string());
         }
         std::sort(names.begin(), names.end());
+        std::set<std::string> ownNames;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            for (const std::unique_ptr<IntakePart>& part : parts) ownNames.insert(part->name);
+        }
+        std::unique_ptr<BoundedBatch> batch;
         for (const std::string& name : names) {
-            if (name == intakeParts[0].name || name == intakeParts[1].name) continue;
-            const bool named = idOf(name, kIntakeSuffix).has_value();
-            const fs::path path = intakeFolder / fs::u8path(name);
-            std::unique_ptr<Platform::MappedFile> file =
-                named ? Platform::MappedFile::claim(path.u8string(), kIntakeBytes) : nullptr;
-            if (!file) {
-                if (!named) setAside(intakeFolder, name, "not an intake");
+            if (ownNames.count(name) != 0) continue;
+            const bool named = RequestFile::idOf(name, kIntakeSuffix).has_value();
+            Recovering& entry = recovering[name];
+            if (!entry.file && named) {
+                entry.file = Platform::MappedFile::claim((intakeFolder / fs::u8path(name)).u8string(),
+                                                         kMaxFileBytes);
+            }
+            if (!entry.file) {
+                recovering.erase(name);
+                if (!named) files->setAside(intakeFolder, name, "not an intake");
                 continue;
             }
-            OutboxIntake area(file->data(), file->size());
+            OutboxIntake area(entry.file->data(), entry.file->size());
             if (!area.formatted()) {
-                file.reset();
-                setAside(intakeFolder, name, "not an intake");
+                recovering.erase(name);
+                files->setAside(intakeFolder, name, "not an intake");
                 continue;
             }
             bool damaged = false;
             bool whole = true;
-            for (const OutboxIntake::Record& record : area.records(OutboxIntake::kHeaderSize,
-                                                                  &damaged)) {
-                if (record.written || !isId(record.id) || fs::exists(requestPath(record.id), error)) {
-                    continue;
+            for (const OutboxIntake::Record& record :
+                 area.records(OutboxIntake::kHeaderSize, &damaged)) {
+                if (record.written || !isId(record.id)) continue;
+                // A file already: written out before, its mark lost with the process.
+                std::error_code existsError;
+                const bool exists = fs::exists(files->requestPath(record.id), existsError);
+                if (!exists) {
+                    if (!batch) batch = std::make_unique<BoundedBatch>(*files, maxRequests, boundLockWarned);
+                    if (batch->admit(kindOf(record.text))) {
+                        if (!files->writeRequest(record.id, record.text)) {
+                            whole = false;
+                            break;
+                        }
+                        batch->added();
+                    }
                 }
-                if (!writeRequest(record.id, record.text)) {
+                // Marked in the file before the next record goes: whoever writes this intake
+                // out again, after this process too, makes no second file of it.
+                area.markWritten(record.offset);
+                if (!entry.file->writeBack(record.offset, sizeof(std::uint32_t))) {
+                    log("intake " + name + ": could not mark a record written out; the rest waits");
                     whole = false;
                     break;
                 }
-                area.markWritten(record.offset);
             }
-            if (!whole) continue;  // tried again at the next listing
+            if (!whole) continue;  // held, and tried again where it stopped at the next listing
             if (damaged) log("intake " + name + ": a damaged record and any after it were dropped");
-            file->discard();
-            const std::lock_guard<std::mutex> lock(mutex);
-            countKnown = false;
+            entry.file->discard();
+            recovering.erase(name);
         }
-    }
-
-    // Drops the oldest in-app requests until one more fits. Called with `mutex` held. False when
-    // the new request must not be stored. Calls that share `search` list the folder once.
-    bool makeRoom(EventKind kind, RoomSearch& search) {
-        if (!search.listed) {
-            search.ids = listIds(false);
-            search.listed = true;
-            count = search.ids.size();
-            countKnown = true;
-        }
-        for (; search.next < search.ids.size(); ++search.next) {
-            if (count < maxRequests) return true;
-            const std::string& id = search.ids[search.next];
-            std::string text;
-            if (readFile(requestPath(id), text) != ReadOutcome::Read) continue;
-            const Decoded decoded = decode(text);
-            if (decoded.problem != nullptr || isLaunch(decoded.kind)) continue;
-            std::error_code error;
-            if (fs::remove(requestPath(id), error)) {
-                log("full: dropped the oldest in-app request " + id);
-                --count;
-            }
-        }
-        if (count < maxRequests) return true;
-        // Only launch requests are left. A launch is stored all the same: they come once per
-        // start of the game, so they cannot flood the disk, and each one matters. An in-app
-        // request is refused instead, as the newest in-app request is the oldest one present.
-        if (isLaunch(kind)) return true;
-        log("full of launch requests: in-app request not stored");
-        return false;
     }
 };
 
 Outbox::Outbox(std::string folder, std::string appId, std::size_t maxRequests)
-    : state_(std::make_unique<State>()) {
-    state_->appId = std::move(appId);
-    state_->maxRequests = std::max<std::size_t>(maxRequests, 1);
-    if (!folder.empty()) state_->folder = fs::u8path(folder) / appFolderName(state_->appId);
+    : impl_(std::make_unique<Impl>()) {
+    impl_->appId = std::move(appId);
+    impl_->maxRequests = std::max<std::size_t>(maxRequests, 1);
+    if (!folder.empty()) {
+        const Impl* impl = impl_.get();
+        impl_->files = std::make_unique<OutboxFiles>(
+            fs::u8path(folder) / RequestFile::appFolderName(impl_->appId),
+            [impl](const std::string& line) { impl->log(line); });
+    }
 }
 
 Outbox::~Outbox() = default;
 
 bool Outbox::store(EventKind kind, const HttpRequest& request) {
-    State& state = *state_;
+    Impl& impl = *impl_;
     try {
-        if (state.folder.empty()) {
-            state.log("request not stored: no outbox folder");
+        if (!impl.files) {
+            impl.log("request not stored: no outbox folder");
             return false;
         }
-        const std::string text = encode(state.appId, kind, request);
+        std::string text = RequestFile::encode(impl.appId, kind, request);
         const std::uint32_t processId = Platform::currentProcessId();
-        std::unique_lock<std::mutex> lock(state.mutex);
-        if (!state.countKnown) {
-            state.count = state.listIds(false).size();
-            state.countKnown = true;
-        }
-        const bool intake = state.hasOwnIntake(processId);
-        if (state.count >= state.maxRequests && !intake) {
-            State::RoomSearch search;
-            if (!state.makeRoom(kind, search)) return false;
-        }
-        const std::string id = makeId(processId);
-        if (intake) {
-            bool stored = state.appendToIntake(id, text);
-            if (!stored) {
-                // Full, or too large a request: what the intake holds goes out first, so that
-                // the sender never sees a request without those stored before it.
-                lock.unlock();
-                state.writeOutIntake();
-                lock.lock();
-                stored = state.appendToIntake(id, text);
-            }
-            if (stored) {
-                ++state.count;
+        const std::string id = RequestFile::makeId(processId);
+        {
+            std::unique_lock<std::mutex> lock(impl.mutex);
+            if (impl.hasOwnIntake(processId, lock)) {
+                const std::size_t recordSize = OutboxIntake::recordSize(text.size());
+                if (!impl.appendToIntake(id, text, lock)) {
+                    std::unique_ptr<IntakePart> ownPart;
+                    if (recordSize > kIntakeBytes - OutboxIntake::kHeaderSize) {
+                        // A part of its own: making one is a bounded amount of work, where waiting
+                        // for the parts to be written out is not.
+                        lock.unlock();
+                        ownPart = impl.makePart(processId, OutboxIntake::kHeaderSize + recordSize);
+                        lock.lock();
+                    }
+                    if (ownPart && ownPart->area->append(id, text)) {
+                        ownPart->oneOff = true;
+                        // Before the part taking stores, which stays the last one.
+                        impl.filling.insert(impl.filling.end() - 1, ownPart.get());
+                        impl.parts.push_back(std::move(ownPart));
+                    } else if (!isLaunch(kind) ||
+                               impl.handedOnBytes + text.size() > kMaxHandedOnBytes) {
+                        // Past the spare parts the disk cannot keep up with this burst: the
+                        // newest in-app requests go, launches never.
+                        impl.log("intake full: " + std::string(RequestFile::kindName(kind)) +
+                                 " request " + id + " dropped");
+                        return false;
+                    } else {
+                        // A launch comes once a start and must not be lost to a burst of events.
+                        impl.handedOnBytes += text.size();
+                        impl.handedOn.push_back({id, std::move(text)});
+                    }
+                }
+                impl.unwritten.insert(id);
+                impl.own.insert(id);
                 return true;
             }
         }
-        lock.unlock();
-        if (!state.writeRequest(id, text)) return false;
-        lock.lock();
-        ++state.count;
+        // No intake (yet): written here, within the bound. Another process's batch is not waited
+        // for: the request goes to a library thread instead.
+        bool stored = false;
+        {
+            BoundedBatch batch(*impl.files, impl.maxRequests, impl.boundLockWarned,
+                               std::chrono::milliseconds(0));
+            if (!batch.waitedInVain()) {
+                if (!batch.admit(kind)) return false;
+                stored = impl.files->writeRequest(id, text);
+                if (!stored) return false;
+            }
+        }
+        const std::lock_guard<std::mutex> lock(impl.mutex);
+        if (!stored) {
+            impl.handedOnBytes += text.size();
+            impl.handedOn.push_back({id, std::move(text)});
+            impl.unwritten.insert(id);
+        }
+        impl.own.insert(id);
         return true;
     } catch (const std::exception& e) {
-        state.log(std::string("request not stored: ") + e.what());
+        impl.log(std::string("request not stored: ") + e.what());
         return false;
     }
 }
 
 void Outbox::prepare() {
-    State& state = *state_;
-    if (state.folder.empty()) return;
+    Impl& impl = *impl_;
+    if (!impl.files) return;
     try {
-        state.makeIntake();
-        state.writeOutIntake();
-        if (!Platform::NamelessFile::supported()) return;
-        std::size_t missing = 0;
-        {
-            const std::lock_guard<std::mutex> lock(state.mutex);
-            missing = kPreparedFiles - std::min(kPreparedFiles, state.prepared.size());
-        }
-        const std::string folder = state.folder.u8string();
-        for (; missing > 0; --missing) {
-            std::unique_ptr<Platform::NamelessFile> file = Platform::NamelessFile::make(folder);
-            // The folder is made on first store; a file system without nameless files leaves the
-            // stores to make their own.
-            if (!file) return;
-            const std::lock_guard<std::mutex> lock(state.mutex);
-            state.prepared.push_back(std::move(file));
-        }
+        impl.growIntake();
+        impl.writeOutIntake();
+        impl.files->prepareFiles(kPreparedFiles);
     } catch (const std::exception& e) {
-        state.log(std::string("no files made ahead: ") + e.what());
+        impl.log(std::string("not prepared: ") + e.what());
     }
 }
 
 bool Outbox::wantsPreparing() const {
-    State& state = *state_;
-    if (state.folder.empty()) return false;
-    const std::lock_guard<std::mutex> lock(state.mutex);
-    // An intake filling up while the sender waits (to retry, say) is written out ahead of need,
-    // so that the host's thread does not meet it full.
-    const State::IntakePart& active = state.intakeParts[state.activePart];
-    if (active.area && active.area->end() - active.writtenTo > kIntakeBytes / 2) return true;
-    return Platform::NamelessFile::supported() && state.prepared.size() <= kPreparedFiles / 2;
+    Impl& impl = *impl_;
+    if (!impl.files) return false;
+    {
+        const std::lock_guard<std::mutex> lock(impl.mutex);
+        if (!impl.handedOn.empty() || impl.filling.size() > 1) return true;
+        if (!impl.filling.empty()) {
+            // An intake filling up while the sender waits (to retry, say) is written out ahead of
+            // need, and a spare part made, so that the host's thread does not meet it full.
+            const IntakePart& active = *impl.filling.back();
+            if (active.area->end() - active.writtenTo > kIntakeBytes / 2) return true;
+            if (impl.spare.empty() && impl.parts.size() < kMaxIntakeParts) return true;
+        }
+    }
+    return impl.files->wantsFiles(kPreparedFiles);
 }
 
 std::vector<StoredRequest> Outbox::pending() {
-    State& state = *state_;
+    Impl& impl = *impl_;
     std::vector<StoredRequest> requests;
-    if (state.folder.empty()) return requests;
+    if (!impl.files) return requests;
     try {
-        state.writeOutIntake();
-        state.recoverIntakes();
-        for (const std::string& id : state.listIds(true)) {
+        impl.writeOutIntake();
+        impl.recoverIntakes();
+        std::set<std::string> kept;
+        {
+            const std::lock_guard<std::mutex> lock(impl.mutex);
+            kept = impl.kept;
+        }
+        for (const std::string& id : impl.files->listIds(true)) {
+            if (kept.count(id) != 0) continue;
             const std::string name = id + kRequestSuffix;
             std::string text;
-            switch (readFile(state.requestPath(id), text)) {
-                case ReadOutcome::Read:
+            switch (Platform::readWholeFile(impl.files->requestPath(id).u8string(), kMaxFileBytes,
+                                            text)) {
+                case Platform::FileRead::Read:
                     break;
-                case ReadOutcome::Gone:
+                case Platform::FileRead::Gone:
                     continue;
-                case ReadOutcome::TooLarge:
-                    state.setAside(name, "too large");
+                case Platform::FileRead::TooLarge:
+                    impl.files->setAside(name, "too large");
                     continue;
-                case ReadOutcome::Failed:
-                    state.log("could not read " + name);
+                case Platform::FileRead::Failed:
+                    impl.log("could not read " + name);
                     continue;
             }
-            Decoded decoded = decode(text);
-            if (decoded.problem == nullptr && decoded.appId != state.appId) {
+            RequestFile::Decoded decoded = RequestFile::decode(text);
+            if (decoded.problem == nullptr && decoded.appId != impl.appId) {
                 decoded.problem = "of another app id";
             }
             if (decoded.problem != nullptr) {
-                state.setAside(name, decoded.problem);
+                impl.files->setAside(name, decoded.problem);
                 continue;
             }
             requests.push_back(StoredRequest{id, decoded.kind, std::move(decoded.request)});
         }
     } catch (const std::exception& e) {
-        state.log(std::string("listing stopped: ") + e.what());
+        impl.log(std::string("listing stopped: ") + e.what());
     }
-    const std::lock_guard<std::mutex> lock(state.mutex);
-    state.count = requests.size();
-    state.countKnown = true;
     return requests;
 }
 
 void Outbox::remove(const std::string& id) {
-    State& state = *state_;
+    Impl& impl = *impl_;
     // Anything else could name a file outside the outbox.
-    if (state.folder.empty() || !isId(id)) return;
+    if (!impl.files || !isId(id)) return;
     std::error_code error;
     // On Windows a file cannot go while another program holds it open without sharing its
     // deletion (a virus scanner, a backup): that lasts moments, and a request left behind would be
     // sent again. Only the sender thread removes, so it may wait.
     for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
         if (attempt > 1) std::this_thread::sleep_for(kRemovePause);
-        if (fs::remove(state.requestPath(id), error)) {
-            const std::lock_guard<std::mutex> lock(state.mutex);
-            if (state.count > 0) --state.count;
+        if (fs::remove(impl.files->requestPath(id), error) || !error) {
+            const std::lock_guard<std::mutex> lock(impl.mutex);
+            impl.own.erase(id);
             return;
         }
-        if (!error) return;  // gone already
+        // A folder that cannot be written stays so: no point waiting.
+        if (error == std::errc::read_only_file_system) break;
     }
-    state.log("could not remove " + id + kRequestSuffix + ": " + error.message());
+    const std::lock_guard<std::mutex> lock(impl.mutex);
+    impl.kept.insert(id);
+    impl.own.erase(id);
+    if (!impl.keptLogged) {
+        impl.keptLogged = true;
+        impl.log("could not remove delivered " + id + kRequestSuffix + " (" + error.message() +
+                 "): delivered requests that cannot be removed are sent once by this process");
+    }
+}
+
+void Outbox::setAside(const std::string& id, const char* problem) {
+    Impl& impl = *impl_;
+    if (!impl.files || !isId(id)) return;
+    impl.files->setAside(id + kRequestSuffix, problem, true);
+    const std::lock_guard<std::mutex> lock(impl.mutex);
+    impl.own.erase(id);
 }
 
 void Outbox::writeOut() {
+    if (!impl_->files) return;
     try {
-        state_->writeOutIntake();
+        impl_->writeOutIntake();
     } catch (const std::exception& e) {
-        state_->log(std::string("intake not written out: ") + e.what());
+        impl_->log(std::string("intake not written out: ") + e.what());
     }
 }
 
 bool Outbox::claimSending() {
-    State& state = *state_;
-    if (state.folder.empty()) return false;
+    Impl& impl = *impl_;
+    if (!impl.files) return false;
     try {
-        const std::lock_guard<std::mutex> lock(state.mutex);
-        if (!Platform::makePrivateFolders(state.folder.u8string())) return false;
-        return state.claim.tryClaim((state.folder / kLockName).u8string());
+        const std::lock_guard<std::mutex> lock(impl.claimMutex);
+        Platform::makePrivateFolders(impl.files->folder().u8string());
+        const fs::path path = impl.files->folder() / kLockName;
+        Platform::FileClaim::Outcome outcome = impl.claim.tryClaim(path.u8string());
+        if (outcome == Platform::FileClaim::Outcome::Unusable) {
+            std::error_code error;
+            const fs::file_type type = fs::symlink_status(path, error).type();
+            if (type != fs::file_type::regular && type != fs::file_type::not_found &&
+                impl.files->setAside(kLockName, "not a lock file")) {
+                outcome = impl.claim.tryClaim(path.u8string());
+            }
+        }
+        if (outcome != Platform::FileClaim::Outcome::Unusable) {
+            return outcome == Platform::FileClaim::Outcome::Claimed;
+        }
+        if (!impl.claimWarned) {
+            impl.claimWarned = true;
+            impl.log(std::string("the sending lock ") + kLockName +
+                     " cannot be used: this process sends without it");
+        }
+        return true;
     } catch (const std::exception& e) {
-        state.log(std::string("could not claim sending: ") + e.what());
+        impl.log(std::string("could not claim sending: ") + e.what());
         return false;
+    }
+}
+
+std::size_t Outbox::ownWaiting() {
+    Impl& impl = *impl_;
+    if (!impl.files) return 0;
+    try {
+        return impl.forgetGone();
+    } catch (const std::exception& e) {
+        impl.log(std::string("could not look for own requests: ") + e.what());
+        return 0;
     }
 }
 

@@ -4,22 +4,15 @@
 
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "tracker/EventRecord.h"
 #include "tracker/HttpTransport.h"
+#include "tracker/OutboxBound.h"
+#include "tracker/OutboxFiles.h"
 
 namespace ORBA {
-
-// The most requests one app id's outbox holds. When it is full, the oldest in-app request makes
-// room; launch requests are never dropped for room.
-constexpr std::size_t kMaxStoredRequests = 1000;
-
-// The most files an app id's outbox keeps set aside for a person to look at. Beyond it the oldest
-// go, so that a folder that keeps receiving damaged or foreign files does not grow without end.
-constexpr std::size_t kMaxSetAsideFiles = 100;
 
 // One stored request, exactly as it will be sent (again): same bytes, same signature.
 struct StoredRequest {
@@ -28,8 +21,8 @@ struct StoredRequest {
     HttpRequest request;
 };
 
-// Any thread may call any member at any time; store() lists no folder in the usual case, so it
-// stays cheap enough for the game's thread.
+// Any thread may call any member at any time. store() makes no system call in the usual case
+// and never waits on another thread's file work, so it stays cheap enough for the game's thread.
 class Outbox {
 public:
     // The outbox of `appId` in `folder` (created on first store). The platform's folder is
@@ -39,35 +32,47 @@ public:
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;
 
-    // Writes `request` to disk before returning (no fsync: a process crash loses nothing stored, a
-    // power cut may lose the last second). Makes room first when full. False, with a log line,
-    // when it could not be stored, or when it is an in-app request and only launch requests fill
-    // the outbox (a launch request is then stored beyond the bound).
+    // Keeps `request` where it survives this process however it ends: copied into this
+    // process's intake once prepare() made one, else written as a file within the bound. False,
+    // with a log line, when it could not be kept: no folder, a full disk, an in-app request while
+    // only launch requests fill the outbox, or an intake full of requests not written out yet.
     bool store(EventKind kind, const HttpRequest& request);
 
-    // Makes this process's intake where the system maps files, and a few files ahead of the next
-    // stores, so that a store only copies its request or writes and names one file. For a thread
-    // other than the one storing.
+    // Makes this process's intake where the system maps files (and a spare part of it while it
+    // fills up), writes it out, and makes a few files ahead of the next writes. For a library
+    // thread.
     void prepare();
     // Writes the requests this process holds in its intake out as files, where the listing of any
-    // process sees them. pending() does it first.
+    // process sees them, within the bound. pending() does it first.
     void writeOut();
-    // Whether prepare() has work: half the files made ahead or more are used up.
+    // Whether prepare() has work.
     bool wantsPreparing() const;
 
-    // The stored requests, oldest first. A damaged or foreign file is set aside with a log line.
+    // The stored requests, oldest first, after writing out this process's intake and those that
+    // ended processes left. A damaged or foreign file is set aside with a log line.
     std::vector<StoredRequest> pending();
 
-    // Removes a request once the service has answered it (delivered, or refused for good).
+    // Removes a request once the service has answered it (delivered, or refused for good). Where
+    // it cannot be removed (a read-only folder), says so once and leaves it out of this process's
+    // later listings, so that this process sends it at most once.
     void remove(const std::string& id);
+
+    // Moves a stored request out of every sender's way, into the set-aside folder, without a log
+    // line: the caller says why, once for all it sets aside.
+    void setAside(const std::string& id, const char* problem);
 
     // True while this process may send this outbox: only one process at a time sends an app id's
     // requests, so that none is sent twice at once. Taken on first call, held until destruction.
+    // A lock file that cannot serve is logged once and does not stop delivery.
     bool claimSending();
 
+    // How many requests this process stored wait still: in its intake, or as files that no
+    // process has delivered, dropped or set aside yet.
+    std::size_t ownWaiting();
+
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace ORBA

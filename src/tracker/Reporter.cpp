@@ -71,6 +71,9 @@ void Reporter::configure(std::string devKey, std::string appId, std::string appV
     steamIdEnabled_ = steamIdEnabled;
     endpoint_ = std::move(endpoint);
     sessionPending_ = true;
+    if (endpoint_.background && !appId_.empty() && services_->configureDelivery) {
+        services_->configureDelivery(appId_, endpoint_.baseUrl, endpoint_.caFile);
+    }
 }
 
 TrackerClient Reporter::makeClient() const {

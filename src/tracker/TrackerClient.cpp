@@ -7,7 +7,6 @@
 
 #include "core/CLocale.h"
 #include "core/Hex.h"
-#include "tracker/Delivery.h"
 #include "orba/Logger.h"
 #include "tracker/HttpTransport.h"
 
@@ -181,7 +180,7 @@ SendResult TrackerClient::post(const std::string& url, std::string body, EventKi
     if (endpoint_.background) {
         // 202 is HTTP's "taken in, to be done later": a stored request will be delivered, so a
         // launch counts once it is stored.
-        return Delivery::instance().store(appId_, kind, request) ? kAcceptedForDelivery : 0;
+        return services_.store && services_.store(appId_, kind, request) ? kAcceptedForDelivery : 0;
     }
     return services_.post(request);
 }

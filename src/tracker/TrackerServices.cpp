@@ -2,6 +2,7 @@
 
 #include "orba/Misc.h"
 #include "platform/IdentityStore.h"
+#include "tracker/Delivery.h"
 
 namespace ORBA {
 
@@ -18,6 +19,13 @@ TrackerServices platformTrackerServices() {
         return version;
     };
     services.post = postHttpRequest;
+    services.store = [](const std::string& appId, EventKind kind, const HttpRequest& request) {
+        return Delivery::instance().store(appId, kind, request);
+    };
+    services.configureDelivery = [](const std::string& appId, const std::string& baseUrl,
+                                    const std::string& caFile) {
+        Delivery::instance().configure(appId, DeliveryTarget{baseUrl, caFile});
+    };
     return services;
 }
 

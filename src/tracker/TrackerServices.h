@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "tracker/EventRecord.h"
 #include "tracker/HttpTransport.h"
 
 namespace ORBA {
@@ -47,7 +48,14 @@ struct TrackerServices {
         updateValue;
     std::function<std::string()> makeUuid;
     std::function<std::string()> osVersion;
+    // Posts `request` now and returns the HTTP status, 0 when no answer came.
     std::function<int(const HttpRequest& request)> post;
+    // Background delivery: keeps `request` of `appId` for the sender thread; true once kept.
+    std::function<bool(const std::string& appId, EventKind kind, const HttpRequest& request)> store;
+    // Background delivery: where `appId`'s requests go; the sender delivers what is kept for it.
+    std::function<void(const std::string& appId, const std::string& baseUrl,
+                       const std::string& caFile)>
+        configureDelivery;
     // Belongs to the store above: whoever replaces the store replaces this too.
     std::shared_ptr<KnownValues> knownValues = std::make_shared<KnownValues>();
 };

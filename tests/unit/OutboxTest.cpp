@@ -115,7 +115,7 @@ TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {
     EXPECT_LT(stored[0].id, stored[1].id);
     // Files made ahead and not used yet show nowhere.
     for (const std::string& name : fileNames(root_ / "app-game")) {
-        if (name == "intake") continue;
+        if (name == "intake" || name == "bound.lock") continue;
         EXPECT_EQ(name.substr(name.size() - 4), ".req") << name;
     }
     ASSERT_EQ(other.pending().size(), 1u);

@@ -66,18 +66,27 @@ FileClaim::FileClaim() : handle_(std::make_unique<Handle>()) {}
 
 FileClaim::~FileClaim() = default;
 
-bool FileClaim::tryClaim(const std::string& path) {
-    if (handle_->file.valid()) return true;
+FileClaim::Outcome FileClaim::tryClaim(const std::string& path) {
+    if (handle_->file.valid()) return Outcome::Claimed;
     // flock belongs to the open file description: another open of the same file, in this process
     // or any other, is refused until this one is closed, which the kernel does for a dead process.
-    FileDescriptor file(
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
-    if (!file.valid()) return false;
+    // Not blocking, so that a FIFO at its name cannot hold the thread.
+    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+    FileDescriptor file(::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0600));
+    // A read-only folder still has its lock file, and flock needs no write access.
+    if (!file.valid() && (errno == EROFS || errno == EACCES)) {
+        file.reset(::open(path.c_str(), O_RDONLY | kFlags));
+    }
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return Outcome::Unusable;
+    }
     while (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) return false;
+        if (errno == EWOULDBLOCK) return Outcome::Held;
+        if (errno != EINTR) return Outcome::Unusable;
     }
     handle_->file.reset(file.release());
-    return true;
+    return Outcome::Claimed;
 }
 
 struct NamelessFile::Handle {
@@ -198,6 +207,19 @@ unsigned char* MappedFile::data() const {
 std::size_t MappedFile::size() const { return handle_->size; }
 
 void MappedFile::discard() { ::unlink(handle_->path.c_str()); }
+
+bool MappedFile::writeBack(std::size_t offset, std::size_t size) {
+    if (handle_->bytes != MAP_FAILED) return true;  // a mapping is the file already
+    if (offset > handle_->copy.size() || handle_->copy.size() - offset < size) return false;
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t wrote = ::pwrite(handle_->file.get(), handle_->copy.data() + offset + done,
+                                       size - done, static_cast<off_t>(offset + done));
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
 
 }  // namespace Platform
 }  // namespace ORBA

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -131,16 +132,33 @@ FileClaim::FileClaim() : handle_(std::make_unique<Handle>()) {}
 
 FileClaim::~FileClaim() = default;
 
-bool FileClaim::tryClaim(const std::string& path) {
-    if (handle_->file.valid()) return true;
+FileClaim::Outcome FileClaim::tryClaim(const std::string& path) {
+    if (handle_->file.valid()) return Outcome::Claimed;
     const std::optional<std::wstring> widened = widePath(path);
-    if (!widened) return false;
+    if (!widened) return Outcome::Unusable;
     const std::wstring& name = *widened;
     // A handle that shares nothing keeps every other open out, from this process or another,
-    // until it is closed, which the system does for a process that ends.
+    // until it is closed, which the system does for a process that ends. A link is not followed.
     handle_->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return handle_->file.valid();
+                                           OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    DWORD error = handle_->file.valid() ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+        // A folder that cannot be written still has its lock file.
+        handle_->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                               nullptr));
+        error = handle_->file.valid() ? ERROR_SUCCESS : GetLastError();
+    }
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return Outcome::Held;
+    if (!handle_->file.valid()) return Outcome::Unusable;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle_->file.get(), &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        handle_->file = FileHandle();
+        return Outcome::Unusable;
+    }
+    return Outcome::Claimed;
 }
 
 // Windows has no file without a name in a folder: the writer makes its file itself.
@@ -212,8 +230,10 @@ std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size
     const std::wstring& name = *widened;
     auto handle = std::make_unique<Handle>();
     // A link is not followed: it could lead anywhere.
-    handle->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | DELETE, 0, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // Write access, so that what was written out of it can be marked as such in the file.
+    handle->file = FileHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
     if (!handle->file.valid()) return nullptr;
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle->file.get(), &information) ||
@@ -235,6 +255,25 @@ unsigned char* MappedFile::data() const {
 }
 
 std::size_t MappedFile::size() const { return handle_->size; }
+
+bool MappedFile::writeBack(std::size_t offset, std::size_t size) {
+    if (handle_->view != nullptr) return true;  // a view is the file already
+    if (offset > handle_->copy.size() || handle_->copy.size() - offset < size) return false;
+    for (std::size_t done = 0; done < size;) {
+        OVERLAPPED at{};
+        const std::uint64_t position = offset + done;
+        at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
+        DWORD wrote = 0;
+        if (!WriteFile(handle_->file.get(), handle_->copy.data() + position, chunk, &wrote, &at) ||
+            wrote == 0) {
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
 
 void MappedFile::discard() {
     // Removed when this object closes it; until then no other process can open it.
