@@ -29,6 +29,9 @@ constexpr std::chrono::milliseconds kExitGrace{800};
 // on Windows, where the thread holds the library loaded, a host's FreeLibrary takes effect when it
 // ends.
 constexpr std::chrono::seconds kIdleLinger{10};
+// How often an idle sender looks again for requests of other processes (it sends them once it
+// holds the claim) or for the claim (once the process holding it let go).
+constexpr std::chrono::milliseconds kIdlePoll{250};
 
 bool worthRetrying(int status) {
     return status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599);
@@ -76,6 +79,8 @@ bool DeliveryClock::waitFor(std::unique_lock<std::mutex>& lock, std::condition_v
                             std::chrono::milliseconds timeout, const std::function<bool()>& done) {
     return condition.wait_for(lock, timeout, done);
 }
+
+std::chrono::steady_clock::time_point DeliveryClock::now() { return std::chrono::steady_clock::now(); }
 
 DeliveryEnvironment platformDeliveryEnvironment() {
     DeliveryEnvironment environment;
@@ -191,6 +196,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
     std::unique_lock<std::mutex> lock(shared->mutex);
     std::deque<Queued> queue;
     unsigned failures = 0;
+    std::optional<std::chrono::steady_clock::time_point> idleSince;
     for (;;) {
         // Started from here rather than from a store, so that the host's thread pays for one
         // thread start at most.
@@ -214,12 +220,16 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             if (queue.empty() && !shared->stopping) {
                 shared->idle = true;
                 shared->changed.notify_all();
-                const bool woken = clock.waitFor(lock, shared->wake, kIdleLinger, [&] {
-                    return shared->stopping.load() || shared->stores != seen;
-                });
-                if (woken && !shared->stopping) continue;
+                if (!idleSince) idleSince = clock.now();
+                if (clock.now() - *idleSince < kIdleLinger) {
+                    clock.waitFor(lock, shared->wake, kIdlePoll, [&] {
+                        return shared->stopping.load() || shared->stores != seen;
+                    });
+                    if (!shared->stopping) continue;
+                }
             }
         }
+        idleSince.reset();
         if (queue.empty() || shared->stopping) break;
         const Queued& next = queue.front();
         lock.unlock();
@@ -243,7 +253,10 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         failures = 0;
         shared->changed.notify_all();
     }
+    // The claim goes with the sender, so that another process's sender can take it over.
+    const std::vector<Configured> outboxes = configuredOutboxes(shared->outboxes);
     lock.unlock();
+    for (const Configured& box : outboxes) box.outbox->releaseSending();
     releaseHttpThreadState();
     lock.lock();
     shared->running = false;

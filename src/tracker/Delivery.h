@@ -55,6 +55,7 @@ public:
     // whether `done` holds.
     virtual bool waitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
                          std::chrono::milliseconds timeout, const std::function<bool()>& done);
+    virtual std::chrono::steady_clock::time_point now();
 };
 
 // What delivery works with: the platform's, or fakes in tests.

@@ -107,7 +107,7 @@ struct Outbox::Impl {
     std::map<std::string, Recovering> recovering;  // by file name; guarded by `writingOut`
 
     std::mutex claimMutex;
-    Platform::FileClaim claim;
+    std::unique_ptr<Platform::FileClaim> claim;
     bool claimWarned = false;
 
     void log(const std::string& text) const {
@@ -598,13 +598,14 @@ bool Outbox::claimSending() {
         const std::lock_guard<std::mutex> lock(impl.claimMutex);
         Platform::makePrivateFolders(impl.files->folder().u8string());
         const fs::path path = impl.files->folder() / kLockName;
-        Platform::FileClaim::Outcome outcome = impl.claim.tryClaim(path.u8string());
+        if (!impl.claim) impl.claim = std::make_unique<Platform::FileClaim>();
+        Platform::FileClaim::Outcome outcome = impl.claim->tryClaim(path.u8string());
         if (outcome == Platform::FileClaim::Outcome::Unusable) {
             std::error_code error;
             const fs::file_type type = fs::symlink_status(path, error).type();
             if (type != fs::file_type::regular && type != fs::file_type::not_found &&
                 impl.files->setAside(kLockName, "not a lock file")) {
-                outcome = impl.claim.tryClaim(path.u8string());
+                outcome = impl.claim->tryClaim(path.u8string());
             }
         }
         if (outcome != Platform::FileClaim::Outcome::Unusable) {
@@ -620,6 +621,11 @@ bool Outbox::claimSending() {
         impl.log(std::string("could not claim sending: ") + e.what());
         return false;
     }
+}
+
+void Outbox::releaseSending() {
+    const std::lock_guard<std::mutex> lock(impl_->claimMutex);
+    impl_->claim.reset();
 }
 
 std::size_t Outbox::ownWaiting() {

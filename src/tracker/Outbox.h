@@ -65,6 +65,8 @@ public:
     // requests, so that none is sent twice at once. Taken on first call, held until destruction.
     // A lock file that cannot serve is logged once and does not stop delivery.
     bool claimSending();
+    // Lets go of the claim, for when this process's sender ends.
+    void releaseSending();
 
     // How many requests this process stored wait still: in its intake, or as files that no
     // process has delivered, dropped or set aside yet.
