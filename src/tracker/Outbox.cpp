@@ -241,7 +241,7 @@ struct Outbox::Impl {
                     if (!batch) batch = std::make_unique<BoundedBatch>(*files, maxRequests, boundLockWarned);
                     if (batch->admit(kindOf(*item.text))) {
                         if (!files->writeRequest(item.id, *item.text)) break;
-                        batch->added();
+                        batch->added(item.id);
                     }
                 }
                 if (item.part != nullptr) {
@@ -358,7 +358,9 @@ struct Outbox::Impl {
                 if (record.written || !isId(record.id)) continue;
                 // A file already: written out before, its mark lost with the process.
                 std::error_code existsError;
-                const bool exists = fs::exists(files->requestPath(record.id), existsError);
+                const bool exists =
+                    fs::symlink_status(files->requestPath(record.id), existsError).type() ==
+                    fs::file_type::regular;
                 if (!exists) {
                     if (!batch) batch = std::make_unique<BoundedBatch>(*files, maxRequests, boundLockWarned);
                     if (batch->admit(kindOf(record.text))) {
@@ -366,7 +368,7 @@ struct Outbox::Impl {
                             whole = false;
                             break;
                         }
-                        batch->added();
+                        batch->added(record.id);
                     }
                 }
                 // Marked in the file before the next record goes: whoever writes this intake
@@ -378,7 +380,9 @@ struct Outbox::Impl {
                     break;
                 }
             }
-            if (!whole) continue;  // held, and tried again where it stopped at the next listing
+            // Held, and tried again where it stopped at the next listing; later intakes wait, so
+            // that requests keep their order.
+            if (!whole) break;
             if (damaged) log("intake " + name + ": a damaged record and any after it were dropped");
             entry.file->discard();
             recovering.erase(name);

@@ -34,8 +34,11 @@ public:
     // when the outbox is full. False, with a log line, for an in-app request when only launches
     // are left: a launch is kept all the same, beyond the bound, as each start has one.
     bool admit(EventKind kind);
-    // Counts a request file made after admit().
-    void added() { ++count_; }
+    // Counts the request file `id` made after admit(); it may make room later in the batch.
+    void added(const std::string& id) {
+        ids_.push_back(id);
+        ++count_;
+    }
     // Whether another batch held the lock for all of the wait.
     bool waitedInVain() const { return waitedInVain_; }
 

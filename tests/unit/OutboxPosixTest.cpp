@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "orba/Logger.h"
 #include "platform/OutboxFolder.h"
+#include "support/DebugOutputCapture.h"
 #include "tracker/Outbox.h"
 
 namespace {
@@ -23,6 +27,7 @@ namespace fs = std::filesystem;
 using ORBA::EventKind;
 using ORBA::HttpRequest;
 using ORBA::Outbox;
+using ORBA::StoredRequest;
 
 HttpRequest makeRequest(const std::string& tag) {
     HttpRequest request;
@@ -74,6 +79,7 @@ protected:
         root_ = pattern;
     }
     void TearDown() override {
+        ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
         std::error_code error;
         fs::remove_all(root_, error);
     }
@@ -214,6 +220,80 @@ TEST_F(OutboxPosixTest, IntakeOfAKilledProcessIsWrittenOutInOrderAndADamagedReco
     }
     EXPECT_EQ(stored[50].request.body.size(), makeRequest("large").body.size() + 2 * 1024 * 1024);
     EXPECT_TRUE(fs::is_empty(intake));
+}
+
+TEST_F(OutboxPosixTest, DeadIntakesAreWrittenOutOnceAndWithinTheBound) {
+    // Three writers killed with their intakes full of requests, over an outbox bound of 10.
+    for (int writer = 0; writer < 3; ++writer) {
+        const auto [pid, stored] = spawnAndHold([&] {
+            Outbox& outbox = *new Outbox(root_.string(), "game", 10);
+            outbox.prepare();
+            bool all = true;
+            for (int i = 0; i < 8; ++i) {
+                all = outbox.store(EventKind::InApp,
+                                   makeRequest(std::to_string(writer) + "-" + std::to_string(i))) &&
+                      all;
+            }
+            return all;
+        });
+        ASSERT_TRUE(stored);
+        ::kill(pid, SIGKILL);
+        exitCode(pid);
+    }
+    const fs::path app = root_ / "app-game";
+    // The first record's file cannot be made (something sits at its name): recovery stops there,
+    // and what it wrote out before is delivered meanwhile.
+    std::vector<std::string> ids;
+    for (const auto& entry : fs::directory_iterator(app / "intake")) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (std::size_t at = bytes.find("ORBA outbox request"); at != std::string::npos;
+             at = bytes.find("ORBA outbox request", at + 1)) {
+            ids.push_back(bytes.substr(at - 80 + 24, 52));
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    ASSERT_EQ(ids.size(), 24u);
+    fs::create_directories(app / (ids[4] + ".req") / "blocker");
+
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    Outbox outbox(root_.string(), "game", 10);
+    std::vector<StoredRequest> first = outbox.pending();
+    ASSERT_EQ(first.size(), 4u);
+    for (const StoredRequest& request : first) outbox.remove(request.id);
+    // The blocker was set aside by that listing; recovery goes on where it stopped, and what
+    // was delivered is not made again.
+    std::vector<StoredRequest> rest = outbox.pending();
+    ASSERT_EQ(rest.size(), 10u);
+    EXPECT_EQ(rest.front().id, ids[14]);  // the oldest in-app requests made room
+    EXPECT_EQ(rest.back().id, ids[23]);
+    EXPECT_TRUE(fs::is_empty(app / "intake"));
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(app)) files += entry.path().extension() == ".req";
+    EXPECT_EQ(files, 10u);
+}
+
+TEST_F(OutboxPosixTest, SpecialFilesNeitherCountNorStopDelivery) {
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    Outbox outbox(root_.string(), "game", 5);
+    ASSERT_TRUE(outbox.store(EventKind::InApp, makeRequest("first")));
+    const fs::path app = root_ / "app-game";
+    const std::string id = outbox.pending()[0].id;
+    // FIFOs under request names, enough to fill the bound, a folder where the sending lock goes.
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = id.substr(0, 51) + std::to_string(i) + ".req";
+        ASSERT_EQ(::mkfifo((app / ("00" + name.substr(2))).c_str(), 0600), 0);
+    }
+    fs::create_directories(app / "sending.lock" / "inside");
+    OrbaTest::DebugOutputCapture capture;
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(outbox.store(EventKind::InApp, makeRequest(std::to_string(i))));
+    EXPECT_TRUE(outbox.claimSending());
+    const std::vector<StoredRequest> stored = outbox.pending();
+    EXPECT_EQ(stored.size(), 5u);
+    const std::string log = capture.finish();
+    EXPECT_NE(log.find("(not a regular file)"), std::string::npos) << log;
+    EXPECT_NE(log.find("set aside sending.lock (not a lock file)"), std::string::npos) << log;
+    EXPECT_TRUE(fs::is_regular_file(app / "sending.lock"));
 }
 
 }  // namespace
