@@ -144,6 +144,29 @@ TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {
     EXPECT_EQ(left[0].id, stored[0].id);
     EXPECT_EQ(left[1].id, stored[2].id);
 
+    {
+        // Held open for good (a read-only folder does the same): the delivered request stays, is
+        // told once, and this process does not send it again; another process still sees it.
+        std::ifstream holder(root_ / "app-game" / (left[0].id + ".req"));
+        ASSERT_TRUE(holder.is_open());
+        OrbaTest::DebugOutputCapture capture;
+        first.remove(left[0].id);
+        const std::string log = capture.finish();
+        const bool removed = !fs::exists(root_ / "app-game" / (left[0].id + ".req"));
+        if (!removed) {
+            EXPECT_NE(log.find("Outbox of app game: could not remove delivered " + left[0].id +
+                               ".req"),
+                      std::string::npos)
+                << log;
+            EXPECT_EQ(first.pending().size(), 2u);
+            EXPECT_EQ(second.pending().size(), 3u);
+            EXPECT_EQ(first.ownWaiting(), 1u);  // its other one
+        }
+#ifdef _WIN32
+        EXPECT_FALSE(removed);
+#endif
+    }
+
     // One sender at a time, whoever asks; the claim goes with its holder.
     EXPECT_TRUE(first.claimSending());
     EXPECT_TRUE(first.claimSending());
@@ -162,6 +185,24 @@ TEST_F(OutboxTest, ClaimPassesOnWhenItsHolderIsGone) {
     EXPECT_FALSE(waiting.claimSending());
     holder.reset();
     EXPECT_TRUE(waiting.claimSending());
+    waiting.releaseSending();
+
+    // Folders where the locks go (planted, or left by a tool) are set aside, and the locks serve.
+    fs::create_directories(root_ / "app-late" / "sending.lock" / "inside");
+    fs::create_directories(root_ / "app-late" / "bound.lock" / "inside");
+    Outbox late(folder(), "late");
+    OrbaTest::DebugOutputCapture capture;
+    EXPECT_TRUE(late.store(EventKind::InApp, makeRequest(1)));
+    EXPECT_TRUE(late.claimSending());
+    EXPECT_FALSE(Outbox(folder(), "late").claimSending());
+    EXPECT_EQ(late.pending().size(), 1u);
+    const std::string log = capture.finish();
+    EXPECT_NE(log.find("Outbox of app late: set aside sending.lock (not a lock file)\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Outbox of app late: set aside bound.lock (not a lock file)\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(OutboxTest, FullOutboxDropsTheOldestInAppRequestAndNeverALaunch) {
