@@ -65,11 +65,7 @@ ReadOutcome readFile(const fs::path& path, std::string& text) {
 }
 
 bool writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
+    return Platform::writePrivateFile(path.u8string(), text);
 }
 
 }  // namespace
