@@ -45,12 +45,13 @@ void keepFolderPrivate(const std::string& path) {
     FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
     if (!folder || ::fstat(folder.get(), &info) != 0 || (info.st_mode & 077) == 0) return;
-    const int error = info.st_uid != ::geteuid()                            ? EPERM
-                      : ::fchmod(folder.get(), kPrivateFolderMode) != 0 ? errno
-                                                                            : 0;
+    int error = EPERM;
+    if (info.st_uid == ::geteuid()) {
+        error = ::fchmod(folder.get(), kPrivateFolderMode) == 0 ? 0 : errno;
+    }
     if (error != 0) {
-        Core::Logger::Log("Folder " + path + " is open to other users and could not be made private: " +
-                          std::strerror(error));
+        Core::Logger::Log("Folder " + path + " is open to other users and could not be made " +
+                          "private: " + std::strerror(error));
     }
 }
 
@@ -105,8 +106,8 @@ int writeAll(int fd, std::string_view bytes) {
 }
 
 FileDescriptor openPrivateAt(int at, const char* path, int flags) {
-    FileDescriptor file(::openat(at, path, flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
-                                 kPrivateFileMode));
+    FileDescriptor file(
+        ::openat(at, path, flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, kPrivateFileMode));
     // The mode given to open passes through the umask, and an existing file keeps its own.
     if (file && ::fchmod(file.get(), kPrivateFileMode) != 0) {
         const int error = errno;
@@ -177,10 +178,14 @@ FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::strin
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     const int error = file ? readOpenFile(file.get(), maxBytes, bytes) : errno;
     switch (error) {
-        case 0: return FileRead::Read;
-        case ENOENT: return FileRead::Gone;
-        case EFBIG: return FileRead::TooLarge;
-        default: return FileRead::Failed;
+        case 0:
+            return FileRead::Read;
+        case ENOENT:
+            return FileRead::Gone;
+        case EFBIG:
+            return FileRead::TooLarge;
+        default:
+            return FileRead::Failed;
     }
 }
 

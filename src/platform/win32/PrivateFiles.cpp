@@ -123,10 +123,9 @@ bool writePrivateFile(const std::string& path, const std::string& bytes) {
     if (!widened) return false;
     // A link is not followed, and another process may still remove or rename the file, as the
     // outbox's listing does with a temporary whose writer stopped.
-    const FileHandle file(CreateFileW(widened->c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr));
+    const FileHandle file(
+        CreateFileW(widened->c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) return false;
     std::string_view left(bytes);
     while (!left.empty()) {
