@@ -1,5 +1,9 @@
 // The local application data folder is already private to its user, and what is made inside it
 // inherits that: no file or folder needs a mode of its own here.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
 #include "platform/PrivateFiles.h"
 
 #include <knownfolders.h>
