@@ -1,10 +1,17 @@
 // Feeds the exported command function what a host might hand it. An input holds one or more
 // command texts separated by NUL bytes, so that one input can open the tracker and then send
 // events; each input starts from a fresh tracker, which keeps a found crash reproducible from its
-// input alone. The identity store, UUIDs, OS version and HTTPS post are in-memory fakes: nothing
-// touches the disk or the network.
+// input alone. The identity store, UUIDs, OS version and HTTPS post are in-memory fakes. Background
+// delivery is the exception: it stores into the real outbox, which the run keeps in a temporary
+// state folder of its own, and its sender posts to whatever endpoint the configuration names (the
+// seeds name one that refuses at once).
+#include <stdlib.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +20,9 @@
 
 #include "orba/Logger.h"
 #include "orba/Plugin.h"
+#include "orba/StringUtil.h"
+#include "plugin/CommandKeys.h"
+#include "plugin/JsonValue.h"
 #include "plugin/ModuleCommands.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
@@ -68,7 +78,43 @@ void resetTracker() {
     *ORBA::sharedContext() = ORBA::OndrixContext();
 }
 
+std::string& stateHome() {
+    static std::string folder;
+    return folder;
+}
+
+void removeStateHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(stateHome(), ignored);
+}
+
+// FlushTracker waits until the outbox is empty, and with an endpoint that refuses it never is:
+// each would hold the run for its whole time-out.
+bool waitsOnTheNetwork(const std::string& command) {
+    try {
+        const std::string name = ORBA::parseCommandText(command)[ORBA::Keys::kEvent].asString();
+        return ORBA::Core::StringUtil::isEqual(name, ORBA::Keys::kFlushTracker,
+                                              ORBA::Core::CaseSensitive);
+    } catch (...) {
+        return false;  // the library refuses it before any wait
+    }
+}
+
 }  // namespace
+
+// Background delivery keeps its outbox under $XDG_STATE_HOME: a private temporary folder, so that
+// a run never writes into the user's home, removed when the run ends (after the library's own
+// exit handling, registered later, has stopped its threads).
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    char pattern[] = "/tmp/orba-fuzz-state-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr || ::setenv("XDG_STATE_HOME", pattern, 1) != 0) {
+        std::fprintf(stderr, "no private state folder for the fuzz run\n");
+        std::abort();
+    }
+    stateHome() = pattern;
+    std::atexit(removeStateHome);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     resetTracker();
@@ -82,7 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t end = input.find('\0', begin);
         if (end == std::string::npos) end = input.size();
         const std::string command = input.substr(begin, end - begin);
-        TriggerOrbaThirdPartyTrackerEventCallbackFunc(command.c_str());
+        if (!waitsOnTheNetwork(command)) {
+            TriggerOrbaThirdPartyTrackerEventCallbackFunc(command.c_str());
+        }
         begin = end + 1;
     }
     return 0;

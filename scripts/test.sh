@@ -34,7 +34,7 @@ cmake --build "$fuzz" --target orba_fuzzers
 # The targets run side by side. New inputs go to a scratch folder listed before the committed
 # seeds, so that the repository's corpus stays as it is; crash inputs land beside the logs.
 pids=""
-for target in command string_util identity_file outbox_intake; do
+for target in command string_util identity_file outbox_intake request_file; do
   rm -rf "$fuzz/run-$target" && mkdir -p "$fuzz/run-$target/corpus"
   # The command target's diagnostics (the core log) would flood the log; libFuzzer keeps its
   # own and the sanitizers' reports.

@@ -60,19 +60,27 @@ std::u16string utf8ToUtf16(std::string_view text) {
     return out;
 }
 
-std::string utf16ToUtf8(std::u16string_view text) {
+namespace {
+
+// Both UTF-16 conversions, so that they differ only in what an unpaired surrogate becomes.
+std::string toUtf8(std::u16string_view text, bool strict) {
+    constexpr std::uint32_t kReplacement = 0xFFFD;
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t cp = text[i];
         if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (i + 1 >= text.size()) badConversion();
-            const std::uint32_t low = text[i + 1];
-            if (low < 0xDC00 || low > 0xDFFF) badConversion();
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
+            const std::uint32_t low = i + 1 < text.size() ? text[i + 1] : 0;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            } else {
+                if (strict) badConversion();
+                cp = kReplacement;
+            }
         } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            badConversion();
+            if (strict) badConversion();
+            cp = kReplacement;
         }
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
@@ -92,6 +100,12 @@ std::string utf16ToUtf8(std::u16string_view text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string utf16ToUtf8(std::u16string_view text) { return toUtf8(text, true); }
+
+std::string utf16ToUtf8Lossy(std::u16string_view text) { return toUtf8(text, false); }
 
 }  // namespace Core
 }  // namespace ORBA

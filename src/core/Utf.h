@@ -1,4 +1,5 @@
-// Strict conversion between UTF-8 byte strings and UTF-16 strings.
+// Conversion between UTF-8 byte strings and UTF-16 strings: strict, and one lossy form for text
+// the system reports.
 #pragma once
 
 #include <string>
@@ -14,6 +15,11 @@ std::u16string utf8ToUtf16(std::string_view text);
 
 // Converts UTF-16 to UTF-8. Throws std::range_error("bad conversion") on an unpaired surrogate.
 std::string utf16ToUtf8(std::u16string_view text);
+
+// Converts UTF-16 to UTF-8 as Windows does for the text it hands out: an unpaired surrogate
+// becomes U+FFFD. Never throws. For text the system reports, where a lost character is better
+// than a lost message.
+std::string utf16ToUtf8Lossy(std::u16string_view text);
 
 }  // namespace Core
 }  // namespace ORBA

@@ -1,31 +1,20 @@
 // Where the outbox of background delivery keeps its files, and the few operating-system services
-// it needs beyond portable file access: private folders, reading that does not stand in another
-// process's way, and the sending claim.
+// it needs beyond the private files and folders of PrivateFiles.h: the sending claim, files made
+// ahead and mapped files.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
+#include "platform/PrivateFiles.h"
+
 namespace ORBA {
 namespace Platform {
 
-// The folder holding every app id's outbox, as UTF-8: "outbox" in the identity file's folder on
-// Linux, %LOCALAPPDATA%\ORBA\Tracker\outbox on Windows. Empty when the system names no such place.
+// The folder holding every app id's outbox, as UTF-8: "outbox" in stateFolder(). Empty when the
+// system names no such place.
 std::string outboxFolder();
-
-// Creates `path` (UTF-8) and its missing parents, private to the user where the system has such a
-// notion. True when the folder exists afterwards.
-bool makePrivateFolders(const std::string& path);
-
-enum class FileRead { Read, Gone, TooLarge, Failed };
-
-// Reads the whole file at `path` (UTF-8) into `bytes` when it holds at most `maxBytes`. Gone when
-// no file has that name (another process's sender may have removed it since it was listed);
-// Failed when it is no plain file, cannot be opened or read, or grows while read. While it is
-// open, other processes may still remove or rename it: a reader must not keep the sender of
-// another process from removing what it delivered.
-FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes);
 
 // An exclusive claim on a lock file, held while the object lives and released by the system when
 // the process ends however it ends. Exclusive between objects, even of one process.

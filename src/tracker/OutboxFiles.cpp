@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -21,11 +20,7 @@ using namespace OutboxNames;
 constexpr auto kStaleTemporaryAge = std::chrono::minutes(1);
 
 bool writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
+    return Platform::writePrivateFile(path.u8string(), text);
 }
 
 }  // namespace

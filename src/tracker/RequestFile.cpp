@@ -53,7 +53,11 @@ public:
             ++digits;
         }
         if (pos_ == text_.size()) truncated_ = true;
-        if (digits == 0 || !literal("\n")) return false;
+        // One spelling per length ("08" is not 8), so that a file reads as a request only when it
+        // is exactly what writing that request makes.
+        if (digits == 0 || (digits > 1 && text_[pos_ - digits] == '0') || !literal("\n")) {
+            return false;
+        }
         if (text_.size() - pos_ < length) {
             truncated_ = true;
             return false;

@@ -148,6 +148,42 @@ TEST_F(IdentityStorePosixTest, FirstWriteCreatesPrivateFolderAndFile) {
                                                  "tracker-identity.lock"}));
 }
 
+// What is kept about a player is the user's alone whatever the umask the host runs under, and
+// the library's folders found open (made by hand, or by a version that let the umask decide) are
+// closed again; the user's own folders above them are not the library's to change.
+TEST_F(IdentityStorePosixTest, FilesAndFoldersArePrivateWhateverTheUmask) {
+    const ::mode_t saved = ::umask(0);
+    for (const ::mode_t mask : {002, 022}) {
+        SCOPED_TRACE(mask);
+        const fs::path home = root_ / ("umask-" + std::to_string(mask));
+        const ScopedEnv env("XDG_STATE_HOME", home.c_str());
+        ::umask(mask);
+        bool ok = false;
+        EXPECT_EQ(writeCapturing("ZQ_uuid_1", "u1", ok), "");
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(permissions(home), 0700u);
+        EXPECT_EQ(permissions(home / "orba"), 0700u);
+        EXPECT_EQ(permissions(home / "orba" / "identity"), 0700u);
+        EXPECT_EQ(permissions(home / "orba" / "identity" / "ZQ_uuid_1"), 0600u);
+        EXPECT_EQ(permissions(home / "orba" / "tracker-identity.lock"), 0600u);
+    }
+    ::umask(saved);
+
+    fs::create_directories(buckets());
+    for (const fs::path& open : {root_ / "state", folder(), buckets()}) {
+        fs::permissions(open, static_cast<fs::perms>(0755));
+    }
+    std::ofstream(folder() / "tracker-identity.lock").put('\n');
+    fs::permissions(folder() / "tracker-identity.lock", static_cast<fs::perms>(0644));
+    EXPECT_EQ(updateIdentityValue("ZQ_counter_1", 64,
+                                  [](const std::string&) { return std::string("1"); }),
+              "1");
+    EXPECT_EQ(permissions(root_ / "state"), 0755u);
+    EXPECT_EQ(permissions(folder()), 0700u);
+    EXPECT_EQ(permissions(buckets()), 0700u);
+    EXPECT_EQ(permissions(folder() / "tracker-identity.lock"), 0600u);
+}
+
 // Installs made by earlier versions keep their ids and counters: their single file is read, an
 // update moves a value into its bucket, and the file itself is never written again.
 TEST_F(IdentityStorePosixTest, ValuesOfTheSingleFileAreReadAndMovedButItIsNeverWritten) {

@@ -1,6 +1,7 @@
 // The outbox shared between processes: order, the sending claim and writers killed mid-store.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -65,6 +66,35 @@ std::pair<pid_t, bool> spawnAndHold(Body body) {
     return {pid, read && result == '1'};
 }
 
+unsigned permissions(const fs::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777u;
+}
+
+// Points XDG_STATE_HOME at `folder` while it lives.
+class StateHome {
+public:
+    explicit StateHome(const fs::path& folder) {
+        if (const char* old = std::getenv("XDG_STATE_HOME")) old_ = old;
+        had_ = std::getenv("XDG_STATE_HOME") != nullptr;
+        ::setenv("XDG_STATE_HOME", folder.c_str(), 1);
+    }
+    ~StateHome() {
+        if (had_) {
+            ::setenv("XDG_STATE_HOME", old_.c_str(), 1);
+        } else {
+            ::unsetenv("XDG_STATE_HOME");
+        }
+    }
+    StateHome(const StateHome&) = delete;
+    StateHome& operator=(const StateHome&) = delete;
+
+private:
+    std::string old_;
+    bool had_ = false;
+};
+
 int exitCode(pid_t pid) {
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -113,6 +143,66 @@ TEST_F(OutboxPosixTest, LivesInTheStateFolderAndKeepsOrderAcrossProcesses) {
     EXPECT_NE(stored[1].id.find("-" + std::string(10 - std::to_string(child).size(), '0') +
                                 std::to_string(child) + "-"),
               std::string::npos);
+}
+
+// Stored requests carry device ids, signatures and URLs: whichever way a request reaches its file
+// (written by the storing thread, or copied into the intake and written out from there), every
+// file is the user's alone and every folder too, whatever the umask the host runs under.
+TEST_F(OutboxPosixTest, EveryFileAndFolderIsPrivateWhateverTheUmask) {
+    const ::mode_t saved = ::umask(0);
+    for (const ::mode_t mask : {002, 022}) {
+        SCOPED_TRACE(mask);
+        const fs::path home = root_ / ("umask-" + std::to_string(mask));
+        const StateHome env(home);
+        ::umask(mask);
+        const std::string folder = ORBA::Platform::outboxFolder();
+        EXPECT_TRUE(Outbox(folder, "direct").store(EventKind::InApp, makeRequest("a")));
+        Outbox viaIntake(folder, "intake");
+        viaIntake.prepare();
+        EXPECT_TRUE(viaIntake.store(EventKind::InApp, makeRequest("b")));
+        viaIntake.writeOut();
+        std::ofstream(fs::path(folder) / "app-intake" / "stray").put('x');
+        EXPECT_EQ(viaIntake.pending().size(), 1u);  // sets the stray file aside
+
+        std::vector<std::string> seen;
+        for (const auto& entry : fs::recursive_directory_iterator(home / "orba")) {
+            const std::string name = fs::relative(entry.path(), home).string();
+            seen.push_back(name);
+            if (entry.path().filename() == "stray") continue;  // the test's, not the library's
+            EXPECT_EQ(permissions(entry.path()), entry.is_directory() ? 0700u : 0600u) << name;
+        }
+        EXPECT_EQ(permissions(home / "orba"), 0700u);
+        EXPECT_EQ(std::count_if(seen.begin(), seen.end(),
+                                [](const std::string& name) {
+                                    return name.size() > 4 &&
+                                           name.compare(name.size() - 4, 4, ".req") == 0;
+                                }),
+                  2);
+        EXPECT_NE(std::find(seen.begin(), seen.end(), "orba/outbox/app-intake/set-aside/stray"),
+                  seen.end());
+    }
+    ::umask(saved);
+}
+
+// A folder of the library's found open to others is closed when the outbox next uses it; the
+// folders above the library's own are the user's, and stay as they are.
+TEST_F(OutboxPosixTest, OpenFoldersOfTheOutboxAreClosedButNotTheUsers) {
+    const StateHome env(root_ / "state");
+    const fs::path app = fs::path(ORBA::Platform::outboxFolder()) / "app-game";
+    fs::create_directories(app / "intake");
+    fs::create_directories(app / "set-aside");
+    const std::vector<fs::path> library = {root_ / "state" / "orba", app.parent_path(), app,
+                                           app / "intake", app / "set-aside"};
+    for (const fs::path& folder : library) fs::permissions(folder, static_cast<fs::perms>(0755));
+    fs::permissions(root_ / "state", static_cast<fs::perms>(0755));
+    std::ofstream(app / "stray").put('x');
+
+    Outbox outbox(ORBA::Platform::outboxFolder(), "game");
+    EXPECT_TRUE(outbox.claimSending());
+    outbox.prepare();
+    EXPECT_TRUE(outbox.pending().empty());
+    for (const fs::path& folder : library) EXPECT_EQ(permissions(folder), 0700u) << folder;
+    EXPECT_EQ(permissions(root_ / "state"), 0755u);
 }
 
 TEST_F(OutboxPosixTest, OneProcessSendsAtATimeUntilItIsKilled) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using ORBA::Core::utf16ToUtf8;
+using ORBA::Core::utf16ToUtf8Lossy;
 using ORBA::Core::utf8ToUtf16;
 
 namespace {
@@ -49,6 +50,13 @@ TEST(UtfTest, RejectsUnpairedSurrogates) {
             EXPECT_STREQ(error.what(), "bad conversion");
         }
     }
+}
+
+TEST(UtfTest, LossyFormReplacesOnlyUnpairedSurrogates) {
+    EXPECT_EQ(utf16ToUtf8Lossy(std::u16string{0xD800}), "\xEF\xBF\xBD");
+    EXPECT_EQ(utf16ToUtf8Lossy(std::u16string{0xDC00, u'a'}), "\xEF\xBF\xBD" "a");
+    EXPECT_EQ(utf16ToUtf8Lossy(std::u16string{0xD800, u'a', 0xD83D, 0xDE00}),
+              "\xEF\xBF\xBD" "a\xF0\x9F\x98\x80");
 }
 
 }  // namespace

@@ -23,12 +23,8 @@ void writeAll(const char* data, std::size_t size) {
 }  // namespace
 
 void writeDebugOutputWide(const char16_t* text) {
-    std::string utf8;
-    try {
-        utf8 = Core::utf16ToUtf8(std::u16string_view(text));
-    } catch (...) {
-        return;  // the Windows stream would substitute characters; here the message is dropped
-    }
+    // Characters substituted as the Windows stream does, rather than the message lost.
+    const std::string utf8 = Core::utf16ToUtf8Lossy(std::u16string_view(text));
     writeAll(utf8.data(), utf8.size());
 }
 

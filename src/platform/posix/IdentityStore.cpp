@@ -9,7 +9,6 @@
 #include "platform/IdentityStore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -27,100 +26,34 @@
 #include <vector>
 
 #include "platform/IdentityStoreFile.h"
+#include "platform/PrivateFiles.h"
 #include "platform/Uuid.h"
 
 #include "platform/posix/FileDescriptor.h"
-#include "platform/posix/StateFolder.h"
+#include "platform/posix/PrivateFileCalls.h"
 
 namespace ORBA {
 namespace Platform {
 namespace {
 
-constexpr mode_t kFolderMode = 0700;
-constexpr mode_t kFileMode = 0600;
 // Far beyond any real store (a few dozen bytes per app), small enough to read into memory.
-constexpr off_t kMaxFileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
+
+// Reads the whole file at `path` (relative to the folder `at`) into `text`. Returns 0, or an errno
+// (ENOENT when there is no file, ELOOP for a symbolic link, EISDIR for a folder, EINVAL for
+// anything else that is not a regular file, EFBIG past the size limit).
+int readWholeFile(int at, const char* path, std::string& text) {
+    return readFileAt(at, path, kMaxFileBytes, text);
+}
 
 void printError(const char* format, int code) {
     std::printf(format, code);
     std::fflush(stdout);
 }
 
-// Reads the whole file at `path` (relative to the folder `at`) into `text`. Returns 0, or an errno
-// (ENOENT when there is no file, ELOOP for a symbolic link, EISDIR for a folder, EINVAL for
-// anything else that is not a regular file, EFBIG past the size limit). Never waits for a writer,
-// as a FIFO would make it.
-int readWholeFile(int at, const char* path, std::string& text) {
-    FileDescriptor file(
-        ::openat(at, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-    if (!file.valid()) return errno;
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0) return errno;
-    if (S_ISDIR(info.st_mode)) return EISDIR;
-    if (!S_ISREG(info.st_mode)) return EINVAL;
-    if (info.st_size > kMaxFileBytes) return EFBIG;
-    // Read straight into the text, in one call for a file that does not grow meanwhile: the old
-    // single file holds every game's values, and reading it in small pieces costs a call per piece.
-    constexpr std::size_t kLimit = static_cast<std::size_t>(kMaxFileBytes);
-    text.resize(static_cast<std::size_t>(info.st_size) + 1);  // the extra byte sees growth
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == text.size()) text.resize(std::min(2 * text.size(), kLimit + 1));
-        const ssize_t got = ::read(file.get(), &text[filled], text.size() - filled);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        filled += static_cast<std::size_t>(got);
-        if (filled > kLimit) return EFBIG;
-    }
-    text.resize(filled);
-    return 0;
-}
-
-int writeAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return 0;
-}
-
-// Puts `text` in place of the bucket `name` in the open folder `folder`. The data reaches the
-// disk before the rename, so a crash leaves either the old bucket or the complete new one.
+// Puts `text` in place of the bucket `name` in the open folder `folder`.
 int replaceBucket(int folder, const std::string& name, const std::string& text) {
-    constexpr int kFlags =
-        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    // Only a writer holding the lock uses the temporary, so one found here was left by a writer
-    // that died; whatever it is, it goes.
-    FileDescriptor file(::openat(folder, kIdentityBucketTemporaryName, kFlags, kFileMode));
-    if (!file.valid()) {
-        ::unlinkat(folder, kIdentityBucketTemporaryName, 0);
-        file = FileDescriptor(::openat(folder, kIdentityBucketTemporaryName, kFlags, kFileMode));
-        if (!file.valid()) return errno;
-    }
-    int error = ::fchmod(file.get(), kFileMode) != 0 ? errno : 0;
-    if (error == 0) error = writeAll(file.get(), text);
-    if (error == 0 && ::fsync(file.get()) != 0) error = errno;
-    if (file.reset() != 0 && error == 0) error = errno;
-    if (error == 0 && ::renameat(folder, kIdentityBucketTemporaryName, folder, name.c_str()) != 0) {
-        error = errno;
-    }
-    if (error != 0) {
-        ::unlinkat(folder, kIdentityBucketTemporaryName, 0);
-        return error;
-    }
-    // Makes the rename itself durable; the new bucket is already in place if this fails.
-    ::fsync(folder);
-    return 0;
+    return replacePrivateFileAt(folder, kIdentityBucketTemporaryName, name.c_str(), text);
 }
 
 int lockExclusively(int fd) {
@@ -215,11 +148,9 @@ EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& ed
     const std::string folder = stateFolder();
     if (folder.empty()) return {EditFailure::Lock, ENOENT};
     const std::string buckets = folder + "/" + kIdentityBucketFolderName;
-    if (const int error = makeStateFolders(buckets)) return {EditFailure::Lock, error};
+    if (const int error = makePrivateFolderTree(buckets)) return {EditFailure::Lock, error};
     const std::string lockPath = folder + "/" + kIdentityLockName;
-    FileDescriptor lock(::open(lockPath.c_str(),
-                               O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
-                               kFileMode));
+    FileDescriptor lock = openPrivateAt(AT_FDCWD, lockPath.c_str(), O_RDWR | O_NONBLOCK);
     if (!lock.valid()) return {EditFailure::Lock, errno};
     if (const int error = lockExclusively(lock.get())) return {EditFailure::Lock, error};
     FileDescriptor directory(::open(buckets.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -335,46 +266,6 @@ std::string makeUuid() {
     UuidBytes bytes{};
     if (fillFromGetrandom(bytes) || fillFromUrandom(bytes)) return uuidFromRandomBytes(bytes);
     return uuidFromRandomBytes(fallbackRandomBytes(fallbackSeed()));
-}
-
-namespace {
-
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') return home;
-    // A process started without HOME (a service, a stripped environment) still has a home.
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return std::string();
-}
-
-}  // namespace
-
-std::string stateFolder() {
-    const std::string home = homeFolder();
-    return identityFolder(std::getenv("XDG_STATE_HOME"), home.c_str());
-}
-
-int makeStateFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string prefix = path.substr(0, slash);
-        if (::mkdir(prefix.c_str(), kFolderMode) != 0 && errno != EEXIST) {
-            // Some file systems refuse even to try (read-only, no write access to the parent)
-            // before noticing that the folder is already there.
-            const int error = errno;
-            struct stat info {};
-            if (::stat(prefix.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return error;
-        }
-        if (slash == std::string::npos) break;
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
 
 }  // namespace Platform

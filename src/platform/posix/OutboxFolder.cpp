@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "platform/posix/FileDescriptor.h"
-#include "platform/posix/StateFolder.h"
+#include "platform/posix/PrivateFileCalls.h"
 
 namespace ORBA {
 namespace Platform {
@@ -20,42 +20,6 @@ namespace Platform {
 std::string outboxFolder() {
     const std::string folder = stateFolder();
     return folder.empty() ? folder : folder + "/outbox";
-}
-
-bool makePrivateFolders(const std::string& path) {
-    return !path.empty() && makeStateFolders(path) == 0;
-}
-
-namespace {
-
-// Reads the open file `fd` whole into `bytes` when it is a plain file of at most `maxBytes`.
-FileRead readOpenFile(int fd, std::size_t maxBytes, std::string& bytes) {
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return FileRead::Failed;
-    if (static_cast<std::uintmax_t>(status.st_size) > maxBytes) return FileRead::TooLarge;
-    // One byte more than its size shows that it grew: a whole stored file never changes.
-    const auto size = static_cast<std::size_t>(status.st_size);
-    bytes.resize(size + 1);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t read = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (read < 0 && errno == EINTR) continue;
-        if (read < 0) return FileRead::Failed;
-        if (read == 0) break;
-        done += static_cast<std::size_t>(read);
-    }
-    if (done > size) return FileRead::Failed;
-    bytes.resize(done);
-    return FileRead::Read;
-}
-
-}  // namespace
-
-FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
-    // Without blocking, so that a FIFO put in its place cannot hold the reader.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file) return errno == ENOENT ? FileRead::Gone : FileRead::Failed;
-    return readOpenFile(file.get(), maxBytes, bytes);
 }
 
 struct FileClaim::Handle {
@@ -71,11 +35,10 @@ FileClaim::Outcome FileClaim::tryClaim(const std::string& path) {
     // flock belongs to the open file description: another open of the same file, in this process
     // or any other, is refused until this one is closed, which the kernel does for a dead process.
     // Not blocking, so that a FIFO at its name cannot hold the thread.
-    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
-    FileDescriptor file(::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0600));
+    FileDescriptor file = openPrivateAt(AT_FDCWD, path.c_str(), O_RDWR | O_NONBLOCK);
     // A read-only folder still has its lock file, and flock needs no write access.
-    if (!file.valid() && (errno == EROFS || errno == EACCES)) {
-        file.reset(::open(path.c_str(), O_RDONLY | kFlags));
+    if (!file.valid() && (errno == EROFS || errno == EACCES || errno == EPERM)) {
+        file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
     }
     struct stat status {};
     if (!file.valid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -108,8 +71,9 @@ bool NamelessFile::supported() {
 std::unique_ptr<NamelessFile> NamelessFile::make(const std::string& folder) {
 #ifdef O_TMPFILE
     // Without O_EXCL, so that it may be given a name later.
-    FileDescriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (!file) return nullptr;
+    FileDescriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kPrivateFileMode));
+    // Its mode passed through the umask.
+    if (!file || ::fchmod(file.get(), kPrivateFileMode) != 0) return nullptr;
     auto handle = std::make_unique<Handle>();
     handle->file = std::move(file);
     return std::unique_ptr<NamelessFile>(new NamelessFile(std::move(handle)));
@@ -121,13 +85,7 @@ std::unique_ptr<NamelessFile> NamelessFile::make(const std::string& folder) {
 
 bool NamelessFile::writeAndName(const std::string& bytes, const std::string& path) {
     const FileDescriptor file = std::move(handle_->file);
-    if (!file) return false;
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t wrote = ::write(file.get(), bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
+    if (!file || writeAll(file.get(), bytes) != 0) return false;
     // Naming an open file by its descriptor needs a privilege; its /proc link does not.
     const std::string link = "/proc/self/fd/" + std::to_string(file.get());
     return ::linkat(AT_FDCWD, link.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
@@ -163,8 +121,7 @@ bool lockWithoutWaiting(int fd) {
 
 std::unique_ptr<MappedFile> MappedFile::create(const std::string& path, std::size_t size) {
     auto handle = std::make_unique<Handle>();
-    handle->file.reset(
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    handle->file = openPrivateAt(AT_FDCWD, path.c_str(), O_RDWR | O_EXCL);
     if (!handle->file || !lockWithoutWaiting(handle->file.get()) || size == 0) return nullptr;
     // A sparse file would take its room on first write to the mapping, and a full disk would
     // then kill the process with SIGBUS.
@@ -190,8 +147,7 @@ std::unique_ptr<MappedFile> MappedFile::claim(const std::string& path, std::size
     if (!handle->file || !lockWithoutWaiting(handle->file.get())) return nullptr;
     // Read rather than mapped: a file that shrinks under a mapping kills the reader (SIGBUS), and
     // this one was left by another process.
-    if (readOpenFile(handle->file.get(), maxSize, handle->copy) != FileRead::Read ||
-        handle->copy.empty()) {
+    if (readOpenFile(handle->file.get(), maxSize, handle->copy) != 0 || handle->copy.empty()) {
         return nullptr;
     }
     handle->size = handle->copy.size();

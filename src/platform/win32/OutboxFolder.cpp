@@ -4,124 +4,19 @@
 
 #include "platform/OutboxFolder.h"
 
-#include <knownfolders.h>
-#include <objbase.h>
-#include <shlobj.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
-#include <stdexcept>
-#include <system_error>
 #include <utility>
 
-#include "core/Utf.h"
+#include "platform/win32/PrivateFileCalls.h"
 #include "platform/win32/Win32Handles.h"
 
 namespace ORBA {
 namespace Platform {
-namespace {
-
-std::wstring wide(const std::string& utf8) {
-    const std::u16string text = Core::utf8ToUtf16(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-// The UTF-16 form of a UTF-8 path; nothing for a text that is not UTF-8.
-std::optional<std::wstring> widePath(const std::string& utf8) {
-    try {
-        return wide(utf8);
-    } catch (const std::range_error&) {
-        return std::nullopt;
-    }
-}
-
-std::string narrow(const wchar_t* text) {
-    const std::wstring_view view(text);
-    return Core::utf16ToUtf8(std::u16string(view.begin(), view.end()));
-}
-
-std::string localAppData() {
-    PWSTR path = nullptr;
-    std::string folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path)) &&
-        path != nullptr) {
-        folder = narrow(path);
-    }
-    CoTaskMemFree(path);
-    if (!folder.empty()) return folder;
-    // A profile whose known folders cannot be resolved may still say where through the variable.
-    wchar_t buffer[MAX_PATH * 2];
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH * 2);
-    if (length == 0 || length >= MAX_PATH * 2) return std::string();
-    return narrow(buffer);
-}
-
-// Reads the open file `file` whole into `bytes` when it is a disk file of at most `maxBytes`.
-FileRead readOpenFile(HANDLE file, std::size_t maxBytes, std::string& bytes) {
-    LARGE_INTEGER size{};
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
-        return FileRead::Failed;
-    }
-    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) return FileRead::TooLarge;
-    // One byte more than its size shows that it grew: a whole stored file never changes.
-    const auto expected = static_cast<std::size_t>(size.QuadPart);
-    bytes.resize(expected + 1);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-        DWORD read = 0;
-        if (!ReadFile(file, bytes.data() + done, chunk, &read, nullptr)) {
-            return FileRead::Failed;
-        }
-        if (read == 0) break;
-        done += read;
-    }
-    if (done > expected) return FileRead::Failed;
-    bytes.resize(done);
-    return FileRead::Read;
-}
-
-}  // namespace
-
 std::string outboxFolder() {
-    try {
-        const std::string base = localAppData();
-        return base.empty() ? base : base + "\\ORBA\\Tracker\\outbox";
-    } catch (const std::range_error&) {
-        return std::string();  // an unpaired surrogate in the profile path
-    }
-}
-
-bool makePrivateFolders(const std::string& path) {
-    // The local application data folder is already private to its user; folders made inside it
-    // inherit that.
-    try {
-        const std::filesystem::path folder(wide(path));
-        std::error_code error;
-        std::filesystem::create_directories(folder, error);
-        return std::filesystem::is_directory(folder, error);
-    } catch (const std::range_error&) {
-        return false;
-    }
-}
-
-FileRead readWholeFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
-    const std::optional<std::wstring> widened = widePath(path);
-    if (!widened) return FileRead::Failed;
-    const std::wstring& name = *widened;
-    // The C runtime's open shares reading and writing but not deletion, so a sender would fail to
-    // remove a delivered request while another process lists the outbox, and send it again.
-    const FileHandle file(CreateFileW(name.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Gone
-                                                                              : FileRead::Failed;
-    }
-    return readOpenFile(file.get(), maxBytes, bytes);
+    const std::string base = stateFolder();
+    return base.empty() ? base : base + "\\outbox";
 }
 
 struct FileClaim::Handle {

@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include "core/Utf.h"
 #include "orba/Logger.h"
 #include "platform/HresultError.h"
 #include "platform/WinRtActivation.h"
@@ -60,13 +61,9 @@ const Combase& requireCombase() {
 }
 
 std::string wideToUtf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), size, nullptr, nullptr);
-    return out;
+    // char16_t and wchar_t are both UTF-16 code units on Windows.
+    return Core::utf16ToUtf8Lossy(
+        std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 class SystemActivationSteps : public ActivationSteps {

@@ -71,7 +71,7 @@ public:
     HSTRING get() const { return value_; }
     HSTRING* put();
     std::wstring_view view() const;
-    // UTF-8 by WideCharToMultiByte with no flags: an unpaired surrogate becomes U+FFFD.
+    // UTF-8 by Core::utf16ToUtf8Lossy: an unpaired surrogate becomes U+FFFD.
     std::string toUtf8() const;
 
 private:
