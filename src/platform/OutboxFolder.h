@@ -87,6 +87,11 @@ public:
     std::size_t size() const;
     // Removes the file while still holding it, so that no other process takes it meanwhile.
     void discard();
+    // Makes every page of a mapped file writable without a fault, so that the thread that later
+    // writes into it does not wait on the file system (which readies a page for writing on its
+    // first write, and again after writing it back). For a thread other than the writer's; what
+    // the bytes hold does not change, even while another thread writes them.
+    void readyForWrites();
     // Writes `size` bytes of a claimed file's copy from `offset` on back to the file, so that a
     // change to them outlives this process. False when they could not all be written.
     bool writeBack(std::size_t offset, std::size_t size);

@@ -97,9 +97,12 @@ struct Outbox::Impl {
     bool intakeFailed = false;
     std::deque<HandedOn> handedOn;
     std::size_t handedOnBytes = 0;
-    std::set<std::string> unwritten;  // ids this process stored that are no files yet
-    std::set<std::string> own;        // ids this process stored, not known to be gone
-    std::set<std::string> kept;       // delivered, but the file could not be removed
+    std::size_t unwritten = 0;  // requests this process stored that are no files yet
+
+    // What a flush waits for; the host's thread never takes this lock.
+    std::mutex ownMutex;
+    std::set<std::string> ownFiles;  // files this process's requests became, not known to be gone
+    std::set<std::string> kept;      // delivered, but the file could not be removed
     bool keptLogged = false;
 
     // One writer-out at a time, so that each record becomes one file. Taken before `mutex`.
@@ -142,6 +145,7 @@ struct Outbox::Impl {
         if (!part->file) return nullptr;
         part->area = std::make_unique<OutboxIntake>(part->file->data(), part->file->size());
         part->area->format();
+        part->file->readyForWrites();
         return part;
     }
 
@@ -231,7 +235,8 @@ struct Outbox::Impl {
                          [](const Item& a, const Item& b) { return a.id < b.id; });
 
         std::map<IntakePart*, std::size_t> reached;
-        std::vector<std::string> done;
+        std::size_t done = 0;
+        std::vector<std::string> written;
         std::size_t next = 0;
         {
             std::unique_ptr<BoundedBatch> batch;
@@ -242,17 +247,25 @@ struct Outbox::Impl {
                     if (batch->admit(kindOf(*item.text))) {
                         if (!files->writeRequest(item.id, *item.text)) break;
                         batch->added(item.id);
+                        written.push_back(item.id);
                     }
                 }
                 if (item.part != nullptr) {
                     item.part->area->markWritten(item.offset);
                     reached[item.part] = item.offset + OutboxIntake::recordSize(item.text->size());
                 }
-                done.push_back(item.id);
+                ++done;
             }
         }
+        std::size_t ownCount = 0;
+        {
+            const std::lock_guard<std::mutex> lock(ownMutex);
+            ownFiles.insert(written.begin(), written.end());
+            ownCount = ownFiles.size();
+        }
+        std::vector<IntakePart*> readied;
         std::unique_lock<std::mutex> lock(mutex);
-        for (const std::string& id : done) unwritten.erase(id);
+        unwritten -= std::min(unwritten, done);
         // What could not be written goes back first in line, in its order.
         for (std::size_t i = items.size(); i > next; --i) {
             const Item& item = items[i - 1];
@@ -282,12 +295,16 @@ struct Outbox::Impl {
                 ++it;  // still takes stores, from its start again
             } else {
                 spare.push_back(part);
+                readied.push_back(part);
                 it = filling.erase(it);
             }
         }
-        const bool many = own.size() > 4 * maxRequests;
         lock.unlock();
-        if (many) forgetGone();
+        // Their pages were written back meanwhile, or will be: ready them again here rather than
+        // on the host's thread's first write. Parts go only in writeOutIntake, which this thread
+        // holds.
+        for (IntakePart* part : readied) part->file->readyForWrites();
+        if (ownCount > 4 * maxRequests) forgetGone();
     }
 
     // Forgets own requests whose files are gone (delivered, dropped or set aside, by this process
@@ -296,21 +313,22 @@ struct Outbox::Impl {
     std::size_t forgetGone() {
         std::vector<std::string> asFiles;
         {
-            const std::lock_guard<std::mutex> lock(mutex);
-            for (const std::string& id : own) {
-                if (unwritten.count(id) == 0) asFiles.push_back(id);
-            }
+            const std::lock_guard<std::mutex> lock(ownMutex);
+            asFiles.assign(ownFiles.begin(), ownFiles.end());
         }
         std::vector<std::string> gone;
         for (const std::string& id : asFiles) {
             std::error_code error;
             if (!fs::exists(files->requestPath(id), error) && !error) gone.push_back(id);
         }
-        const std::lock_guard<std::mutex> lock(mutex);
-        for (const std::string& id : gone) {
-            if (unwritten.count(id) == 0) own.erase(id);
+        std::size_t waiting = 0;
+        {
+            const std::lock_guard<std::mutex> lock(ownMutex);
+            for (const std::string& id : gone) ownFiles.erase(id);
+            waiting = ownFiles.size();
         }
-        return own.size();
+        const std::lock_guard<std::mutex> lock(mutex);
+        return waiting + unwritten;
     }
 
     // Writes out what the intakes of processes that ended left, within the bound, and removes
@@ -445,8 +463,7 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
                         impl.handedOn.push_back({id, std::move(text)});
                     }
                 }
-                impl.unwritten.insert(id);
-                impl.own.insert(id);
+                ++impl.unwritten;
                 return true;
             }
         }
@@ -462,13 +479,15 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
                 if (!stored) return false;
             }
         }
-        const std::lock_guard<std::mutex> lock(impl.mutex);
-        if (!stored) {
+        if (stored) {
+            const std::lock_guard<std::mutex> lock(impl.ownMutex);
+            impl.ownFiles.insert(id);
+        } else {
+            const std::lock_guard<std::mutex> lock(impl.mutex);
             impl.handedOnBytes += text.size();
             impl.handedOn.push_back({id, std::move(text)});
-            impl.unwritten.insert(id);
+            ++impl.unwritten;
         }
-        impl.own.insert(id);
         return true;
     } catch (const std::exception& e) {
         impl.log(std::string("request not stored: ") + e.what());
@@ -514,7 +533,7 @@ std::vector<StoredRequest> Outbox::pending() {
         impl.recoverIntakes();
         std::set<std::string> kept;
         {
-            const std::lock_guard<std::mutex> lock(impl.mutex);
+            const std::lock_guard<std::mutex> lock(impl.ownMutex);
             kept = impl.kept;
         }
         for (const std::string& id : impl.files->listIds(true)) {
@@ -561,16 +580,16 @@ void Outbox::remove(const std::string& id) {
     for (int attempt = 1; attempt <= kRemoveAttempts; ++attempt) {
         if (attempt > 1) std::this_thread::sleep_for(kRemovePause);
         if (fs::remove(impl.files->requestPath(id), error) || !error) {
-            const std::lock_guard<std::mutex> lock(impl.mutex);
-            impl.own.erase(id);
+            const std::lock_guard<std::mutex> lock(impl.ownMutex);
+            impl.ownFiles.erase(id);
             return;
         }
         // A folder that cannot be written stays so: no point waiting.
         if (error == std::errc::read_only_file_system) break;
     }
-    const std::lock_guard<std::mutex> lock(impl.mutex);
+    const std::lock_guard<std::mutex> lock(impl.ownMutex);
     impl.kept.insert(id);
-    impl.own.erase(id);
+    impl.ownFiles.erase(id);
     if (!impl.keptLogged) {
         impl.keptLogged = true;
         impl.log("could not remove delivered " + id + kRequestSuffix + " (" + error.message() +
@@ -582,8 +601,8 @@ void Outbox::setAside(const std::string& id, const char* problem) {
     Impl& impl = *impl_;
     if (!impl.files || !isId(id)) return;
     impl.files->setAside(id + kRequestSuffix, problem, true);
-    const std::lock_guard<std::mutex> lock(impl.mutex);
-    impl.own.erase(id);
+    const std::lock_guard<std::mutex> lock(impl.ownMutex);
+    impl.ownFiles.erase(id);
 }
 
 void Outbox::writeOut() {

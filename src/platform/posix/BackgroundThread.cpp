@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <system_error>
 #include <thread>
@@ -39,6 +41,10 @@ bool startBackgroundThread(std::function<void()> work) {
             // woke them: a host's thread handing work over is not held up by the work itself.
             const sched_param parameters{};
             ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &parameters);
+            // And the least weight: when a burst keeps them busy on a machine with few cores, the
+            // game's threads are not made to wait a time slice of theirs. The niceness of a Linux
+            // thread is its own.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
             work();
         }).detach();
         return true;

@@ -164,6 +164,20 @@ std::size_t MappedFile::size() const { return handle_->size; }
 
 void MappedFile::discard() { ::unlink(handle_->path.c_str()); }
 
+void MappedFile::readyForWrites() {
+    if (handle_->bytes == MAP_FAILED) return;
+#ifdef MADV_POPULATE_WRITE
+    if (::madvise(handle_->bytes, handle_->size, MADV_POPULATE_WRITE) == 0) return;
+#endif
+    // Older kernels: one write per page that leaves its byte as it is, atomic so that it cannot
+    // undo another thread's write of the same byte.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    auto* bytes = static_cast<unsigned char*>(handle_->bytes);
+    for (std::size_t at = 0; page > 0 && at < handle_->size; at += static_cast<std::size_t>(page)) {
+        __atomic_fetch_or(bytes + at, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
+    }
+}
+
 bool MappedFile::writeBack(std::size_t offset, std::size_t size) {
     if (handle_->bytes != MAP_FAILED) return true;  // a mapping is the file already
     if (offset > handle_->copy.size() || handle_->copy.size() - offset < size) return false;

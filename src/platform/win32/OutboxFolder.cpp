@@ -151,6 +151,19 @@ unsigned char* MappedFile::data() const {
 
 std::size_t MappedFile::size() const { return handle_->size; }
 
+void MappedFile::readyForWrites() {
+    if (handle_->view == nullptr) return;
+    // One write per page that leaves its byte as it is, atomic so that it cannot undo another
+    // thread's write of the same byte.
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const std::size_t page = system.dwPageSize != 0 ? system.dwPageSize : 4096;
+    auto* bytes = static_cast<unsigned char*>(handle_->view);
+    for (std::size_t at = 0; at < handle_->size; at += page) {
+        __atomic_fetch_or(bytes + at, static_cast<unsigned char>(0), __ATOMIC_RELAXED);
+    }
+}
+
 bool MappedFile::writeBack(std::size_t offset, std::size_t size) {
     if (handle_->view != nullptr) return true;  // a view is the file already
     if (offset > handle_->copy.size() || handle_->copy.size() - offset < size) return false;
