@@ -10,6 +10,7 @@
 #include "tracker/Outbox.h"
 
 #include <algorithm>
+#include <cassert>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -117,15 +118,21 @@ struct Outbox::Impl {
         Core::Logger::Log("Outbox of app " + appId + ": " + text);
     }
 
+    // Checks that `lock` holds `mutex`: the members it guards are reached only through it.
+    void holds(const std::unique_lock<std::mutex>& lock) const {
+        assert(lock.owns_lock() && lock.mutex() == &mutex);
+        (void)lock;
+    }
+
     bool hasOwnIntake(std::uint32_t processId, const std::unique_lock<std::mutex>& lock) const {
-        (void)lock;  // held on `mutex`
+        holds(lock);
         return !filling.empty() && intakeOwner == processId;
     }
 
     // Copies a request into the part taking stores, or into a spare part once that one is full.
     bool appendToIntake(const std::string& id, const std::string& text,
                         const std::unique_lock<std::mutex>& lock) {
-        (void)lock;  // held on `mutex`
+        holds(lock);
         if (filling.back()->area->append(id, text)) return true;
         if (spare.empty()) return false;
         IntakePart* next = spare.back();
