@@ -133,6 +133,7 @@ constexpr std::chrono::milliseconds kFlushPoll{20};
 
 struct Queued {
     Outbox* outbox;
+    std::string appId;
     StoredRequest stored;
 };
 
@@ -160,7 +161,7 @@ std::deque<Queued> collect(const std::vector<Configured>& outboxes) {
                 continue;
             }
             stored.request.caFile = box.target->caFile;
-            queue.push_back({box.outbox, std::move(stored)});
+            queue.push_back({box.outbox, box.appId, std::move(stored)});
         }
         if (foreign > 0) {
             Core::Logger::Log("Outbox of app " + box.appId + ": set aside " +
@@ -233,6 +234,28 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         if (queue.empty() || shared->stopping) break;
         const Queued& next = queue.front();
         lock.unlock();
+        // Erased meanwhile (a player's revoke), or delivered by a process that took the claim
+        // over: not sent.
+        if (!next.outbox->stillStored(next.stored.id)) {
+            lock.lock();
+            queue.pop_front();
+            failures = 0;
+            continue;
+        }
+        if (shared->env.deliveryAllowed && !shared->env.deliveryAllowed(next.appId)) {
+            Outbox* refused = next.outbox;
+            const std::size_t erased = refused->erase();
+            Core::Logger::Log("Outbox of app " + next.appId + ": delivery is not allowed; erased " +
+                              std::to_string(erased) + " stored requests");
+            lock.lock();
+            queue.erase(std::remove_if(queue.begin(), queue.end(),
+                                       [refused](const Queued& queued) {
+                                           return queued.outbox == refused;
+                                       }),
+                        queue.end());
+            failures = 0;
+            continue;
+        }
         const HttpResult result = shared->env.post(next.stored.request);
         const double jitter = shared->env.jitter ? shared->env.jitter() : 0.5;
         lock.lock();
@@ -351,6 +374,15 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
         startSender(shared_);
     }
     return true;
+}
+
+std::size_t Delivery::erase(const std::string& appId) {
+    Outbox* box = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        box = shared_->outbox(appId).outbox.get();
+    }
+    return box->erase();
 }
 
 bool Delivery::flush(std::chrono::milliseconds timeout) {

@@ -65,6 +65,10 @@ struct DeliveryEnvironment {
     std::shared_ptr<DeliveryClock> clock;
     std::function<double()> jitter;  // 0 to 1, spreading retries
     std::size_t maxRequests = kMaxStoredRequests;
+    // Whether requests of an app id may be sent, asked before each post (a player's decision,
+    // which any process of the user may change). None: always. When it answers no, the app id's
+    // stored requests are erased rather than sent.
+    std::function<bool(const std::string& appId)> deliveryAllowed;
 };
 
 DeliveryEnvironment platformDeliveryEnvironment();
@@ -85,6 +89,10 @@ public:
     // whatever else that outbox holds, from this process or an earlier one. False, with a log
     // line, when it could not be stored.
     bool store(const std::string& appId, EventKind kind, const HttpRequest& request);
+
+    // Erases every request of `appId` not delivered yet (see Outbox::erase); a request already on
+    // the wire is not called back. Returns how many went.
+    std::size_t erase(const std::string& appId);
 
     // Waits until every request this process stored has been delivered (or dropped), whichever
     // process sends it, or until `timeout` has passed; true when none is left.

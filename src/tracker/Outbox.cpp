@@ -604,6 +604,73 @@ void Outbox::remove(const std::string& id) {
     }
 }
 
+std::size_t Outbox::erase() {
+    Impl& impl = *impl_;
+    if (!impl.files) return 0;
+    std::size_t erased = 0;
+    try {
+        const std::lock_guard<std::mutex> one(impl.writingOut);
+        {
+            std::unique_lock<std::mutex> lock(impl.mutex);
+            for (IntakePart* part : impl.filling) {
+                for (const OutboxIntake::Record& record : part->area->records(part->writtenTo)) {
+                    erased += record.written ? 0 : 1;
+                }
+                part->area->restart();
+                part->writtenTo = OutboxIntake::kHeaderSize;
+            }
+            while (impl.filling.size() > 1) {
+                impl.spare.push_back(impl.filling.front());
+                impl.filling.pop_front();
+            }
+            erased += impl.handedOn.size();
+            impl.handedOn.clear();
+            impl.handedOnBytes = 0;
+            impl.unwritten = 0;
+        }
+        const fs::path intakeFolder = impl.files->folder() / kIntakeName;
+        std::set<std::string> ownNames;
+        {
+            const std::lock_guard<std::mutex> lock(impl.mutex);
+            for (const std::unique_ptr<IntakePart>& part : impl.parts) ownNames.insert(part->name);
+        }
+        std::error_code error;
+        for (fs::directory_iterator it(intakeFolder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string name = it->path().filename().u8string();
+            if (ownNames.count(name) != 0 || !RequestFile::idOf(name, kIntakeSuffix)) continue;
+            Recovering& entry = impl.recovering[name];
+            if (!entry.file) entry.file = Platform::MappedFile::claim(it->path().u8string(), kMaxFileBytes);
+            if (entry.file) {
+                OutboxIntake area(entry.file->data(), entry.file->size());
+                if (area.formatted()) {
+                    for (const OutboxIntake::Record& record : area.records(OutboxIntake::kHeaderSize)) {
+                        erased += record.written ? 0 : 1;
+                    }
+                }
+                entry.file->discard();
+            }
+            impl.recovering.erase(name);
+        }
+        for (const std::string& id : impl.files->listIds(false)) {
+            std::error_code removeError;
+            if (fs::remove(impl.files->requestPath(id), removeError)) ++erased;
+        }
+        const std::lock_guard<std::mutex> lock(impl.ownMutex);
+        impl.ownFiles.clear();
+    } catch (const std::exception& e) {
+        impl.log(std::string("not all erased: ") + e.what());
+    }
+    return erased;
+}
+
+bool Outbox::stillStored(const std::string& id) const {
+    if (!impl_->files || !isId(id)) return false;
+    std::error_code error;
+    return fs::symlink_status(impl_->files->requestPath(id), error).type() ==
+           fs::file_type::regular;
+}
+
 void Outbox::setAside(const std::string& id, const char* problem) {
     Impl& impl = *impl_;
     if (!impl.files || !isId(id)) return;

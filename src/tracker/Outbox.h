@@ -68,6 +68,13 @@ public:
     // Lets go of the claim, for when this process's sender ends.
     void releaseSending();
 
+    // Removes every request of this app id not delivered yet: its request files, what this
+    // process's intake holds, and the intakes that ended processes left (one still held by a
+    // living process is its own to erase). Returns how many requests went.
+    std::size_t erase();
+    // Whether the request `id` is still stored: not delivered, dropped or erased meanwhile.
+    bool stillStored(const std::string& id) const;
+
     // How many requests this process stored wait still: in its intake, or as files that no
     // process has delivered, dropped or set aside yet.
     std::size_t ownWaiting();
