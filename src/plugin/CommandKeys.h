@@ -32,6 +32,7 @@ inline const std::string kSteamAppId = "steamAppId";
 inline const std::string kEndpoint = "endpoint";
 inline const std::string kCaFile = "caFile";
 inline const std::string kDelivery = "delivery";
+inline const std::string kOutboxMaxBytes = "outboxMaxBytes";
 
 inline const std::string kDid = "did";
 inline const std::string kAnalyticsId = "analyticsId";

@@ -6,13 +6,13 @@
 
 #include "plugin/CommandKeys.h"
 #include "plugin/EventCommands.h"
+#include "tracker/EventRecord.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
 
 namespace ORBA {
 namespace {
 
-const std::string kPurchaseEventName = "zq_purchase";
 
 std::string stringMember(const JsonValue& data, const std::string& key) {
     if (!data.contains(key)) return std::string();

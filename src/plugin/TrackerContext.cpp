@@ -70,6 +70,18 @@ TrackerConfig readTrackerConfig(const JsonValue& body) {
                 "Unknown \"delivery\" (\"background\" or \"sync\" expected); sending synchronously");
         }
     }
+    if (source.contains(Keys::kOutboxMaxBytes)) {
+        const JsonValue& bound = source.at(Keys::kOutboxMaxBytes);
+        const bool number = bound.is(JsonKind::Integer) || bound.is(JsonKind::Float);
+        const double bytes = number ? bound.asDouble() : 0;
+        // Below a few requests' worth a bound only refuses; past a terabyte it is a mistake.
+        if (number && bytes >= 64 * 1024 && bytes <= 1099511627776.0) {
+            config.outboxMaxBytes = static_cast<std::size_t>(bytes);
+        } else {
+            Core::Logger::Log("\"outboxMaxBytes\" is not a number of bytes from 65536 to 2^40; "
+                              "keeping the built-in bound");
+        }
+    }
     return config;
 }
 

@@ -337,7 +337,9 @@ Delivery::~Delivery() {
 
 void Delivery::configure(const std::string& appId, const DeliveryTarget& target) {
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->outbox(appId).target = target;
+    Shared::AppOutbox& box = shared_->outbox(appId);
+    box.target = target;
+    box.outbox->setMaxBytes(target.outboxMaxBytes);
     ++shared_->stores;
     const bool wakeSender = shared_->idle;
     shared_->idle = false;

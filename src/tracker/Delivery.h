@@ -43,6 +43,7 @@ RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitt
 struct DeliveryTarget {
     std::string baseUrl;  // "https://host[:port]"
     std::string caFile;   // PEM authorities trusted instead of the system's; empty: system
+    std::size_t outboxMaxBytes = kDefaultOutboxBytes;  // the bound of the app id's outbox in bytes
     // Whether `url` is a request URL of this target.
     bool accepts(const std::string& url) const;
 };

@@ -11,6 +11,9 @@ namespace ORBA {
 // Internal request kinds; they never appear on the wire.
 enum class EventKind { FirstOpen = 100, Session = 101, InApp = 102 };
 
+// The name of the in-app event a purchase (SendRevenueEvent) reports.
+inline constexpr const char* kPurchaseEventName = "zq_purchase";
+
 // The HTTP status of a request's response; 0 when none came.
 using SendResult = int;
 

@@ -56,10 +56,10 @@ constexpr std::size_t kPreparedFiles = 8;
 // Far beyond any real request, small enough to read into memory.
 constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
-// The kind a request file's text holds; in-app when it holds none, as that is what may be dropped.
-EventKind kindOf(const std::string& text) {
-    const RequestFile::Decoded decoded = RequestFile::decode(text);
-    return decoded.problem == nullptr ? decoded.kind : EventKind::InApp;
+// The class a request file's text holds; a damaged one counts as in-app, as that is what may go.
+RequestFile::Class classOf(const std::string& text) {
+    const RequestFile::Class kind = RequestFile::classify(text);
+    return kind == RequestFile::Class::Damaged ? RequestFile::Class::InApp : kind;
 }
 
 struct IntakePart {
@@ -85,6 +85,7 @@ struct Recovering {
 struct Outbox::Impl {
     std::string appId;
     std::size_t maxRequests = kMaxStoredRequests;
+    std::atomic<std::size_t> maxBytes{kDefaultOutboxBytes};
     std::unique_ptr<OutboxFiles> files;  // null when the platform named no folder
     std::atomic<bool> boundLockWarned{false};
 
@@ -116,6 +117,10 @@ struct Outbox::Impl {
 
     void log(const std::string& text) const {
         Core::Logger::Log("Outbox of app " + appId + ": " + text);
+    }
+
+    std::unique_ptr<BoundedBatch> newBatch() {
+        return std::make_unique<BoundedBatch>(*files, maxRequests, maxBytes, boundLockWarned);
     }
 
     // Checks that `lock` holds `mutex`: the members it guards are reached only through it.
@@ -250,10 +255,11 @@ struct Outbox::Impl {
             for (; next < items.size(); ++next) {
                 const Item& item = items[next];
                 if (!item.written) {
-                    if (!batch) batch = std::make_unique<BoundedBatch>(*files, maxRequests, boundLockWarned);
-                    if (batch->admit(kindOf(*item.text))) {
+                    if (!batch) batch = newBatch();
+                    const RequestFile::Class kind = classOf(*item.text);
+                    if (batch->admit(kind, item.text->size())) {
                         if (!files->writeRequest(item.id, *item.text)) break;
-                        batch->added(item.id);
+                        batch->added(item.id, item.text->size(), kind);
                         written.push_back(item.id);
                     }
                 }
@@ -387,13 +393,14 @@ struct Outbox::Impl {
                     fs::symlink_status(files->requestPath(record.id), existsError).type() ==
                     fs::file_type::regular;
                 if (!exists) {
-                    if (!batch) batch = std::make_unique<BoundedBatch>(*files, maxRequests, boundLockWarned);
-                    if (batch->admit(kindOf(record.text))) {
+                    if (!batch) batch = newBatch();
+                    const RequestFile::Class kind = classOf(record.text);
+                    if (batch->admit(kind, record.text.size())) {
                         if (!files->writeRequest(record.id, record.text)) {
                             whole = false;
                             break;
                         }
-                        batch->added(record.id);
+                        batch->added(record.id, record.text.size(), kind);
                     }
                 }
                 // Marked in the file before the next record goes: whoever writes this intake
@@ -437,6 +444,12 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             return false;
         }
         std::string text = RequestFile::encode(impl.appId, kind, request);
+        if (text.size() > impl.maxBytes && !isLaunch(kind)) {
+            impl.log("request of " + std::to_string(text.size()) +
+                     " bytes not stored: larger than the outbox's bound of " +
+                     std::to_string(impl.maxBytes.load()) + " bytes");
+            return false;
+        }
         const std::uint32_t processId = Platform::currentProcessId();
         const std::string id = RequestFile::makeId(processId);
         {
@@ -478,10 +491,10 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
         // for: the request goes to a library thread instead.
         bool stored = false;
         {
-            BoundedBatch batch(*impl.files, impl.maxRequests, impl.boundLockWarned,
+            BoundedBatch batch(*impl.files, impl.maxRequests, impl.maxBytes, impl.boundLockWarned,
                                std::chrono::milliseconds(0));
             if (!batch.waitedInVain()) {
-                if (!batch.admit(kind)) return false;
+                if (!batch.admit(classOf(text), text.size())) return false;
                 stored = impl.files->writeRequest(id, text);
                 if (!stored) return false;
             }
@@ -501,6 +514,8 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
         return false;
     }
 }
+
+void Outbox::setMaxBytes(std::size_t maxBytes) { impl_->maxBytes = std::max<std::size_t>(maxBytes, 1); }
 
 void Outbox::prepare() {
     Impl& impl = *impl_;

@@ -38,6 +38,10 @@ public:
     // only launch requests fill the outbox, or an intake full of requests not written out yet.
     bool store(EventKind kind, const HttpRequest& request);
 
+    // The bound in bytes of the stored requests (kDefaultOutboxBytes until set), kept alongside
+    // the bound in requests.
+    void setMaxBytes(std::size_t maxBytes);
+
     // Makes this process's intake where the system maps files (and a spare part of it while it
     // fills up), writes it out, and makes a few files ahead of the next writes. For a library
     // thread.

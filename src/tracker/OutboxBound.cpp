@@ -21,9 +21,9 @@ constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 }  // namespace
 
-BoundedBatch::BoundedBatch(OutboxFiles& files, std::size_t maxRequests,
+BoundedBatch::BoundedBatch(OutboxFiles& files, std::size_t maxRequests, std::size_t maxBytes,
                            std::atomic<bool>& lockWarned, std::chrono::milliseconds wait)
-    : files_(files), maxRequests_(maxRequests) {
+    : files_(files), maxRequests_(maxRequests), maxBytes_(maxBytes) {
     Platform::makePrivateFolders(files.folder().u8string());
     const fs::path path = files.folder() / OutboxNames::kBoundLockName;
     const std::string name = path.u8string();
@@ -60,33 +60,74 @@ BoundedBatch::BoundedBatch(OutboxFiles& files, std::size_t maxRequests,
         }
         std::this_thread::sleep_for(kLockPause);
     }
-    ids_ = files.listIds(false);
-    count_ = ids_.size();
+    for (OutboxFiles::Listed& listed : files.listRequests()) {
+        bytes_ += listed.bytes;
+        entries_.push_back({std::move(listed.id), listed.bytes, std::nullopt, false});
+    }
+    count_ = entries_.size();
 }
 
-bool BoundedBatch::admit(EventKind kind) {
-    for (; next_ < ids_.size() && count_ >= maxRequests_; ++next_) {
-        const std::string& id = ids_[next_];
+bool BoundedBatch::full(std::uintmax_t adding) const {
+    return count_ >= maxRequests_ || bytes_ + adding > maxBytes_;
+}
+
+RequestFile::Class BoundedBatch::kindOf(Entry& entry) {
+    if (!entry.kind) {
         std::string text;
-        if (Platform::readWholeFile(files_.requestPath(id).u8string(), kMaxFileBytes, text) !=
-            Platform::FileRead::Read) {
-            continue;
+        if (Platform::readWholeFile(files_.requestPath(entry.id).u8string(), kMaxFileBytes,
+                                    text) != Platform::FileRead::Read) {
+            return RequestFile::Class::Damaged;  // gone meanwhile, or unreadable: left alone
         }
-        const RequestFile::Decoded decoded = RequestFile::decode(text);
-        if (decoded.problem != nullptr || RequestFile::isLaunch(decoded.kind)) continue;
-        std::error_code error;
-        if (fs::remove(files_.requestPath(id), error)) {
-            files_.log("full: dropped the oldest in-app request " + id);
-            --count_;
-        }
+        entry.kind = RequestFile::classify(text);
     }
-    if (count_ < maxRequests_) return true;
-    // Only launch requests are left. A launch is stored all the same: they come once per start of
-    // the game, so they cannot flood the disk, and each one matters. An in-app request is refused
-    // instead, as the newest in-app request is the oldest one present.
-    if (RequestFile::isLaunch(kind)) return true;
-    files_.log("full of launch requests: in-app request not stored");
+    return *entry.kind;
+}
+
+void BoundedBatch::drop(Entry& entry, const char* what) {
+    std::error_code error;
+    if (fs::remove(files_.requestPath(entry.id), error)) {
+        files_.log(std::string("full: dropped the oldest ") + what + " " + entry.id);
+        --count_;
+        bytes_ -= std::min(bytes_, entry.bytes);
+    }
+    entry.gone = true;
+}
+
+bool BoundedBatch::admit(RequestFile::Class kind, std::uintmax_t bytes) {
+    using RequestFile::Class;
+    const bool launch = kind == Class::Launch;
+    if (bytes > maxBytes_ && !launch) {
+        files_.log("request of " + std::to_string(bytes) + " bytes not stored: larger than the "
+                   "outbox's bound of " + std::to_string(maxBytes_) + " bytes");
+        return false;
+    }
+    for (; full(bytes) && nextInApp_ < entries_.size(); ++nextInApp_) {
+        Entry& entry = entries_[nextInApp_];
+        if (!entry.gone && kindOf(entry) == Class::InApp) drop(entry, "in-app request");
+    }
+    bool purchasesLeft = false;
+    for (; full(bytes) && nextPurchase_ < entries_.size(); ++nextPurchase_) {
+        Entry& entry = entries_[nextPurchase_];
+        if (entry.gone || kindOf(entry) != Class::Purchase) continue;
+        // An ordinary in-app request is the one to go, as the newest of its kind.
+        if (kind != Class::Purchase && !launch) {
+            purchasesLeft = true;
+            break;
+        }
+        drop(entry, "purchase");
+    }
+    if (!full(bytes) || launch) return true;
+    const char* what = kind == Class::Purchase ? "purchase" : "in-app request";
+    files_.log(std::string(purchasesLeft ? "full of launch requests and purchases: "
+                                         : "full of launch requests: ") +
+               what + " not stored");
     return false;
+}
+
+void BoundedBatch::added(const std::string& id, std::uintmax_t bytes, RequestFile::Class kind) {
+    entries_.push_back({id, bytes, kind, false});
+    ++count_;
+    bytes_ += bytes;
 }
 
 }  // namespace ORBA

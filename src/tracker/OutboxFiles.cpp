@@ -84,6 +84,25 @@ std::vector<std::string> OutboxFiles::listIds(bool tidy) {
     return ids;
 }
 
+std::vector<OutboxFiles::Listed> OutboxFiles::listRequests() {
+    std::vector<Listed> listed;
+    std::error_code error;
+    fs::directory_iterator it(folder_, error);
+    for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        std::error_code typeError;
+        if (it->symlink_status(typeError).type() != fs::file_type::regular) continue;
+        std::optional<std::string> id =
+            RequestFile::idOf(it->path().filename().u8string(), kRequestSuffix);
+        if (!id) continue;
+        std::error_code sizeError;
+        const std::uintmax_t bytes = it->file_size(sizeError);
+        listed.push_back({std::move(*id), sizeError ? 0 : bytes});
+    }
+    std::sort(listed.begin(), listed.end(),
+              [](const Listed& a, const Listed& b) { return a.id < b.id; });
+    return listed;
+}
+
 void OutboxFiles::prepareFiles(std::size_t wanted) {
     if (!Platform::NamelessFile::supported()) return;
     std::size_t missing = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -45,6 +46,12 @@ public:
     // writers, foreign files and anything not a regular file under a request's name are set aside
     // on the way (at most kMaxSetAsidePerListing of them).
     std::vector<std::string> listIds(bool tidy);
+    struct Listed {
+        std::string id;
+        std::uintmax_t bytes = 0;
+    };
+    // The regular request files with their sizes, oldest first; nothing is set aside.
+    std::vector<Listed> listRequests();
 
     // Puts `text` in place as the request file of `id`: written whole, private to the user, before
     // it is named. False, with a log line, when it could not be.

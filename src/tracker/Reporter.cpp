@@ -57,6 +57,7 @@ Endpoint endpointFrom(const TrackerConfig& config) {
     }
     endpoint.caFile = config.caFile;
     endpoint.background = config.backgroundDelivery;
+    endpoint.outboxMaxBytes = config.outboxMaxBytes;
     return endpoint;
 }
 
@@ -72,7 +73,8 @@ void Reporter::configure(std::string devKey, std::string appId, std::string appV
     endpoint_ = std::move(endpoint);
     sessionPending_ = true;
     if (endpoint_.background && !appId_.empty() && services_->configureDelivery) {
-        services_->configureDelivery(appId_, endpoint_.baseUrl, endpoint_.caFile);
+        services_->configureDelivery(appId_, endpoint_.baseUrl, endpoint_.caFile,
+                                     endpoint_.outboxMaxBytes);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "core/Hex.h"
 
 namespace ORBA {
@@ -218,6 +220,20 @@ Decoded decode(std::string_view text) {
     }
     decoded.kind = *parsedKind;
     return decoded;
+}
+
+Class classify(std::string_view text) {
+    const Decoded decoded = decode(text);
+    if (decoded.problem != nullptr) return Class::Damaged;
+    if (isLaunch(decoded.kind)) return Class::Launch;
+    const nlohmann::json body = nlohmann::json::parse(decoded.request.body, nullptr, false);
+    if (body.is_object()) {
+        const auto name = body.find("event_name");
+        if (name != body.end() && name->is_string() && *name == kPurchaseEventName) {
+            return Class::Purchase;
+        }
+    }
+    return Class::InApp;
 }
 
 }  // namespace RequestFile

@@ -52,5 +52,11 @@ struct Decoded {
 };
 Decoded decode(std::string_view text);
 
+// What a stored request is, as far as making room goes.
+enum class Class { Damaged, Launch, InApp, Purchase };
+// Reads the class of the request file `text`: a purchase is an in-app request whose body reports
+// the purchase event.
+Class classify(std::string_view text);
+
 }  // namespace RequestFile
 }  // namespace ORBA

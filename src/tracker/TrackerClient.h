@@ -28,6 +28,7 @@ struct Endpoint {
     std::string baseUrl;  // "https://host[:port]", no trailing slash
     std::string caFile;   // PEM authorities trusted instead of the system's; empty: system
     bool background = false;  // requests go to the outbox, and the sender thread posts them
+    std::size_t outboxMaxBytes = 0;  // the outbox's bound in bytes; 0: the built-in one
 };
 
 // The built-in endpoint.

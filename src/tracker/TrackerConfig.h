@@ -1,6 +1,7 @@
 // What a reporting module is configured with: the credentials and where to send.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace ORBA {
@@ -14,6 +15,8 @@ struct TrackerConfig {
     std::string caFile;    // PEM authorities trusted instead of the system's
     // "delivery": "background": requests are stored, then sent by the library's own thread.
     bool backgroundDelivery = false;
+    // "outboxMaxBytes": the bound in bytes of the app id's outbox; 0 for the built-in one.
+    std::size_t outboxMaxBytes = 0;
 };
 
 }  // namespace ORBA

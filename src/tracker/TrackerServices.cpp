@@ -23,8 +23,9 @@ TrackerServices platformTrackerServices() {
         return Delivery::instance().store(appId, kind, request);
     };
     services.configureDelivery = [](const std::string& appId, const std::string& baseUrl,
-                                    const std::string& caFile) {
-        Delivery::instance().configure(appId, DeliveryTarget{baseUrl, caFile});
+                                    const std::string& caFile, std::size_t outboxMaxBytes) {
+        Delivery::instance().configure(
+            appId, DeliveryTarget{baseUrl, caFile, outboxMaxBytes != 0 ? outboxMaxBytes : kDefaultOutboxBytes});
     };
     return services;
 }

@@ -53,8 +53,9 @@ struct TrackerServices {
     // Background delivery: keeps `request` of `appId` for the sender thread; true once kept.
     std::function<bool(const std::string& appId, EventKind kind, const HttpRequest& request)> store;
     // Background delivery: where `appId`'s requests go; the sender delivers what is kept for it.
+    // `outboxMaxBytes` 0 keeps the built-in bound.
     std::function<void(const std::string& appId, const std::string& baseUrl,
-                       const std::string& caFile)>
+                       const std::string& caFile, std::size_t outboxMaxBytes)>
         configureDelivery;
     // Belongs to the store above: whoever replaces the store replaces this too.
     std::shared_ptr<KnownValues> knownValues = std::make_shared<KnownValues>();
