@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <string>
 #include <system_error>
@@ -69,9 +70,10 @@ protected:
                R"(","appVersion":"2.1.0","endpoint":")" + collector_.settings().url +
                R"(","caFile":")" + collector_.settings().caFile + "\"" + extra + "}";
     }
-    std::string initNative(const std::string& extra = "") const {
+    std::string initNative(const std::string& extra = "") const { return initNative(extra, appId_); }
+    std::string initNative(const std::string& extra, const std::string& appId) const {
         return R"({"event":"InitTracker","body":{"isSteam":false,"did":"dev-1","config":)" +
-               config(appId_, extra) + "}}";
+               config(appId, extra) + "}}";
     }
     std::string counter(const std::string& appId) const {
         return ORBA::Platform::readIdentityValue("ZQ_counter_" + appId, 2048);
@@ -456,6 +458,32 @@ TEST_F(DeliveryE2ETest, AHostEndsPromptlyWhileItsRequestHangs) {
     std::set<std::string> requestIds;
     for (const auto& line : delivered()) requestIds.insert(body(line)["request_id"].get<std::string>());
     EXPECT_EQ(requestIds.size(), 2u);
+}
+
+// A game may end while a thread of its own is inside a command: whatever the exit handlers do, the
+// command completes or returns on state they leave alone, and the process ends as it asked to.
+TEST_F(DeliveryE2ETest, AGameExitsWhileItsThreadIsInsideACommand) {
+#ifdef _WIN32
+    const std::string host = OrbaTools::executableFolder() + "orba_exiting_host.exe";
+#else
+    const std::string host = OrbaTools::executableFolder() + "orba_exiting_host";
+#endif
+    std::minstd_rand random(std::random_device{}());
+    // Long enough for a command or two in sync mode, for hundreds stored in the background.
+    std::uniform_int_distribution<int> delayUs(0, 5000);
+    for (const char* mode : {R"(,"delivery":"sync")", kBackground}) {
+        for (int run = 0; run < 20; ++run) {
+            // An app id of its own: sending what an earlier run left stored would only slow
+            // this one's exit down.
+            const std::string file = commandFile(
+                {initNative(mode, appId_ + "-" + std::to_string(run)), sendEvent("busy")});
+            const int delay = delayUs(random);
+            const int status = std::system((host + " " + file + " " + std::to_string(delay)).c_str());
+            std::remove(file.c_str());
+            EXPECT_EQ(status, 0) << mode << " exit after " << delay << " us";
+            if (status != 0) break;
+        }
+    }
 }
 
 #ifndef _WIN32
