@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "plugin/CommandKeys.h"
@@ -12,9 +13,9 @@
 namespace ORBA {
 namespace {
 
-const std::string kPurchaseEventName = "zq_purchase";
+const char kPurchaseEventName[] = "zq_purchase";
 
-std::string stringMember(const JsonValue& data, const std::string& key) {
+std::string stringMember(const JsonValue& data, std::string_view key) {
     if (!data.contains(key)) return std::string();
     const JsonValue& member = data.at(key);
     return member.is(JsonKind::String) ? member.asString() : std::string();
