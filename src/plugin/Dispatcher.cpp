@@ -40,7 +40,8 @@ void logBoundaryError(const char* message) noexcept {
 }  // namespace
 
 PluginState& pluginState() {
-    static PluginState state;
+    // Never destroyed: a game's thread may still be inside a command while the process exits.
+    static PluginState& state = *new PluginState;
     return state;
 }
 

@@ -201,11 +201,19 @@ void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
 Delivery::Delivery() : shared_(std::make_shared<Shared>()) { prepareHttpTransport(); }
 
 Delivery& Delivery::instance() {
-    static Delivery delivery;
+    static Delivery& delivery = *new Delivery;
+    // Made after the transport, so that at exit it runs before any exit handler of the transport.
+    struct StopAtExit {
+        Delivery& delivery;
+        ~StopAtExit() { delivery.stopForExit(); }
+    };
+    static const StopAtExit stop{delivery};
     return delivery;
 }
 
-Delivery::~Delivery() {
+Delivery::~Delivery() { stopForExit(); }
+
+void Delivery::stopForExit() {
     shared_->stopping = true;
     // Under the loader lock the thread is either gone or done: touch nothing it may have held.
     if (!Platform::mayWaitForBackgroundThreads()) return;

@@ -35,8 +35,9 @@ RetryStep nextRetryStep(const HttpResult& result, unsigned failures, double jitt
 
 class Delivery {
 public:
-    // The process's one delivery; its destruction at exit or unload ends the sender thread
-    // without waiting on the network.
+    // The process's one delivery. Never destroyed: a game's thread may still be storing while the
+    // process exits, and the intake stays mapped until the end. At exit or unload the sender
+    // thread is stopped without waiting on the network.
     static Delivery& instance();
 
     // Stores `request` in the outbox of `appId` and has the sender thread deliver it and
@@ -57,6 +58,9 @@ public:
 
 private:
     Delivery();
+    // Has the threads stop, cancels a transfer in flight and gives them a short while; never a
+    // join, and nothing is destroyed.
+    void stopForExit();
     // What the sender thread shares with the host's thread; the thread holds it too, so that it
     // outlives a Delivery destroyed while the thread is still on its way out.
     struct Shared;
