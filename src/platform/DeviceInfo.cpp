@@ -13,17 +13,20 @@ std::mutex platformQueryMutex;
 
 namespace {
 
-// Destroyed with the library's other statics when the process exits or the library is unloaded,
-// which releases both caches.
-DeviceCaches deviceCaches(platformQueryMutex);
+// Never destroyed: a game's thread may still ask while the process exits. An unloaded library
+// leaves the two cached values behind.
+DeviceCaches& deviceCaches() {
+    static DeviceCaches& caches = *new DeviceCaches(platformQueryMutex);
+    return caches;
+}
 
 }  // namespace
 
 namespace Misc {
 
-std::string getDeviceModel() { return deviceCaches.deviceModel(queryDeviceModels); }
+std::string getDeviceModel() { return deviceCaches().deviceModel(queryDeviceModels); }
 
-std::vector<std::string> getGPUModelList() { return deviceCaches.gpuModels(queryGpuNames); }
+std::vector<std::string> getGPUModelList() { return deviceCaches().gpuModels(queryGpuNames); }
 
 std::string getDeviceName() { return queryDeviceName(); }
 

@@ -1,57 +1,58 @@
-// Command names and body keys, compared byte for byte.
+// Command names and body keys, compared byte for byte. Views of literals, with nothing to destroy:
+// a game's thread may still run a command while the process's exit handlers run.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 namespace ORBA {
 namespace Keys {
 
-inline const std::string kEvent = "event";
-inline const std::string kBody = "body";
+inline constexpr std::string_view kEvent = "event";
+inline constexpr std::string_view kBody = "body";
 
-inline const std::string kInitTracker = "InitTracker";
-inline const std::string kSetEnable = "SetEnable";
-inline const std::string kSetCommonContext = "SetCommonContext";
-inline const std::string kSendEvent = "SendEvent";
-inline const std::string kSendRevenueEvent = "SendRevenueEvent";
-inline const std::string kSuccessSignIn = "SuccessSignIn";
-inline const std::string kSuccessSignOut = "SuccessSignOut";
-inline const std::string kPlayerChange = "PlayerChange";
-inline const std::string kFlushTracker = "FlushTracker";
+inline constexpr std::string_view kInitTracker = "InitTracker";
+inline constexpr std::string_view kSetEnable = "SetEnable";
+inline constexpr std::string_view kSetCommonContext = "SetCommonContext";
+inline constexpr std::string_view kSendEvent = "SendEvent";
+inline constexpr std::string_view kSendRevenueEvent = "SendRevenueEvent";
+inline constexpr std::string_view kSuccessSignIn = "SuccessSignIn";
+inline constexpr std::string_view kSuccessSignOut = "SuccessSignOut";
+inline constexpr std::string_view kPlayerChange = "PlayerChange";
+inline constexpr std::string_view kFlushTracker = "FlushTracker";
 
-inline const std::string kEnable = "enable";
-inline const std::string kTimeoutMs = "timeoutMs";
-inline const std::string kIsSteam = "isSteam";
+inline constexpr std::string_view kEnable = "enable";
+inline constexpr std::string_view kTimeoutMs = "timeoutMs";
+inline constexpr std::string_view kIsSteam = "isSteam";
 
-inline const std::string kConfig = "config";
-inline const std::string kKey = "key";
-inline const std::string kDevKey = "devKey";
-inline const std::string kAppId = "appId";
-inline const std::string kAppVersion = "appVersion";
-inline const std::string kSteamAppId = "steamAppId";
-inline const std::string kEndpoint = "endpoint";
-inline const std::string kCaFile = "caFile";
-inline const std::string kDelivery = "delivery";
-inline const std::string kOutboxMaxBytes = "outboxMaxBytes";
+inline constexpr std::string_view kConfig = "config";
+inline constexpr std::string_view kKey = "key";
+inline constexpr std::string_view kDevKey = "devKey";
+inline constexpr std::string_view kAppId = "appId";
+inline constexpr std::string_view kAppVersion = "appVersion";
+inline constexpr std::string_view kSteamAppId = "steamAppId";
+inline constexpr std::string_view kEndpoint = "endpoint";
+inline constexpr std::string_view kCaFile = "caFile";
+inline constexpr std::string_view kDelivery = "delivery";
+inline constexpr std::string_view kOutboxMaxBytes = "outboxMaxBytes";
 
-inline const std::string kDid = "did";
-inline const std::string kAnalyticsId = "analyticsId";
-inline const std::string kServerId = "serverId";
-inline const std::string kOrbaCountry = "orbaCountry";
+inline constexpr std::string_view kDid = "did";
+inline constexpr std::string_view kAnalyticsId = "analyticsId";
+inline constexpr std::string_view kServerId = "serverId";
+inline constexpr std::string_view kOrbaCountry = "orbaCountry";
 
-inline const std::string kData = "data";
-inline const std::string kAccountId = "accountId";
+inline constexpr std::string_view kData = "data";
+inline constexpr std::string_view kAccountId = "accountId";
 
-inline const std::string kEventName = "eventName";
-inline const std::string kCustomAttributes = "customAttributes";
+inline constexpr std::string_view kEventName = "eventName";
+inline constexpr std::string_view kCustomAttributes = "customAttributes";
 
-inline const std::string kItemCount = "itemCount";
-inline const std::string kPid = "pid";
-inline const std::string kItemDescription = "itemDescription";
-inline const std::string kTitle = "title";
-inline const std::string kCurrency = "currency";
-inline const std::string kRefId = "refId";
-inline const std::string kRevenue = "revenue";
+inline constexpr std::string_view kItemCount = "itemCount";
+inline constexpr std::string_view kPid = "pid";
+inline constexpr std::string_view kItemDescription = "itemDescription";
+inline constexpr std::string_view kTitle = "title";
+inline constexpr std::string_view kCurrency = "currency";
+inline constexpr std::string_view kRefId = "refId";
+inline constexpr std::string_view kRevenue = "revenue";
 
 }  // namespace Keys
 }  // namespace ORBA

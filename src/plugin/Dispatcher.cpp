@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "orba/Logger.h"
@@ -19,7 +20,7 @@
 namespace ORBA {
 namespace {
 
-bool isCommand(const std::string& name, const std::string& command) {
+bool isCommand(std::string_view name, std::string_view command) {
     return Core::StringUtil::isEqual(name, command, Core::CaseSensitive);
 }
 
@@ -39,7 +40,8 @@ void logBoundaryError(const char* message) noexcept {
 }  // namespace
 
 PluginState& pluginState() {
-    static PluginState state;
+    // Never destroyed: a game's thread may still be inside a command while the process exits.
+    static PluginState& state = *new PluginState;
     return state;
 }
 

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "plugin/CommandKeys.h"
@@ -14,7 +15,7 @@ namespace ORBA {
 namespace {
 
 
-std::string stringMember(const JsonValue& data, const std::string& key) {
+std::string stringMember(const JsonValue& data, std::string_view key) {
     if (!data.contains(key)) return std::string();
     const JsonValue& member = data.at(key);
     return member.is(JsonKind::String) ? member.asString() : std::string();

@@ -24,10 +24,10 @@ bool isDroppedKind(const nlohmann::json& value) {
 
 // Where `key` is or would go among `members`.
 template <typename Members>
-auto memberAt(Members& members, const std::string& key) {
+auto memberAt(Members& members, std::string_view key) {
     return std::lower_bound(
         members.begin(), members.end(), key,
-        [](const auto& member, const std::string& wanted) { return member.first < wanted; });
+        [](const auto& member, std::string_view wanted) { return member.first < wanted; });
 }
 
 // Sorts members read in text order by key; of members with the same key the last one read
@@ -304,13 +304,13 @@ void JsonValue::copyFrom(const JsonValue& other) {
     kind_ = other.kind_;
 }
 
-bool JsonValue::contains(const std::string& key) const {
+bool JsonValue::contains(std::string_view key) const {
     if (kind_ != JsonKind::Object || payload_.object == nullptr) return false;
     const auto found = memberAt(*payload_.object, key);
     return found != payload_.object->end() && found->first == key;
 }
 
-JsonValue& JsonValue::operator[](const std::string& key) {
+JsonValue& JsonValue::operator[](std::string_view key) {
     if (kind_ != JsonKind::Object) *this = makeObject();
     if (payload_.object != nullptr) {
         const auto found = memberAt(*payload_.object, key);
@@ -321,7 +321,7 @@ JsonValue& JsonValue::operator[](const std::string& key) {
     return Members::append(payload_.object, key, JsonValue()).second;
 }
 
-const JsonValue& JsonValue::at(const std::string& key) const {
+const JsonValue& JsonValue::at(std::string_view key) const {
     if (kind_ == JsonKind::Object && payload_.object != nullptr) {
         const auto found = memberAt(*payload_.object, key);
         if (found != payload_.object->end() && found->first == key) return found->second;

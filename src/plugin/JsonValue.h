@@ -46,14 +46,14 @@ public:
     bool is(JsonKind kind) const noexcept { return kind_ == kind; }
 
     // True only for an Object with a member `key`.
-    bool contains(const std::string& key) const;
+    bool contains(std::string_view key) const;
 
     // Turns a non-Object into an empty Object first, then returns the member, inserting Null.
     // Adding a member moves the object's other members.
-    JsonValue& operator[](const std::string& key);
+    JsonValue& operator[](std::string_view key);
 
     // The member of an Object; throws std::out_of_range("invalid map<K, T> key") when absent.
-    const JsonValue& at(const std::string& key) const;
+    const JsonValue& at(std::string_view key) const;
 
     // Appends to an Array; a non-Array first becomes an empty Array.
     void pushBack(JsonValue element);

@@ -13,13 +13,15 @@ namespace {
 
 ModuleFactory platformModuleFactory() {
     // One set for the process, so that what it learnt of the store outlives each InitTracker.
-    static const std::shared_ptr<const TrackerServices> services =
-        std::make_shared<const TrackerServices>(platformTrackerServices());
+    // Never destroyed, as the rest of the process-wide state (see pluginState).
+    static const std::shared_ptr<const TrackerServices>& services =
+        *new std::shared_ptr<const TrackerServices>(
+            std::make_shared<const TrackerServices>(platformTrackerServices()));
     return builtInModuleFactory(services);
 }
 
 ModuleFactory& moduleFactory() {
-    static ModuleFactory factory = platformModuleFactory();
+    static ModuleFactory& factory = *new ModuleFactory(platformModuleFactory());
     return factory;
 }
 

@@ -14,7 +14,8 @@ struct PluginState {
     std::unique_ptr<IOndrixModule> activeModule;
 };
 
-// The process-wide state; destroyed (with the active module) when the library unloads.
+// The process-wide state, made by the first command. Never destroyed, not even at exit, where a
+// game's thread may still be inside a command; an unloaded library leaves it behind.
 PluginState& pluginState();
 
 }  // namespace ORBA

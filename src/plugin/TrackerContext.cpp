@@ -8,19 +8,21 @@ namespace {
 
 // The member's text when it is a String; otherwise empty. Reads through member access, so a
 // non-object `value` becomes an empty object, exactly as the context rules expect.
-std::string stringMember(JsonValue& value, const std::string& key) {
+std::string stringMember(JsonValue& value, std::string_view key) {
     const JsonValue& member = value[key];
     return member.is(JsonKind::String) ? member.asString() : std::string();
 }
 
-bool hasStringMember(const JsonValue& value, const std::string& key) {
+bool hasStringMember(const JsonValue& value, std::string_view key) {
     return value.contains(key) && value.at(key).is(JsonKind::String);
 }
 
 }  // namespace
 
 std::shared_ptr<OndrixContext>& sharedContext() {
-    static std::shared_ptr<OndrixContext> context = std::make_shared<OndrixContext>();
+    // Never destroyed, as the rest of the process-wide state (see pluginState).
+    static std::shared_ptr<OndrixContext>& context =
+        *new std::shared_ptr<OndrixContext>(std::make_shared<OndrixContext>());
     return context;
 }
 

@@ -309,18 +309,26 @@ void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
 Delivery::Delivery(DeliveryEnvironment environment)
     : shared_(std::make_shared<Shared>(std::move(environment))) {}
 
-// The transport (and with libcurl, OpenSSL) is made first, so that at exit this object is destroyed
-// and the sender stopped while they still work: the reverse order would tear the library's TLS
-// state down under a thread still using it.
+// The transport (and with libcurl, OpenSSL) is made first, so that at exit the sender is stopped
+// while they still work: the reverse order would tear the library's TLS state down under a thread
+// still using it. The delivery itself is never destroyed.
 Delivery& Delivery::instance() {
-    static Delivery delivery([] {
+    static Delivery& delivery = *new Delivery([] {
         prepareHttpTransport();
         return platformDeliveryEnvironment();
     }());
+    // Made after the transport, so that at exit it runs before any exit handler of the transport.
+    struct StopAtExit {
+        Delivery& delivery;
+        ~StopAtExit() { delivery.stopForExit(); }
+    };
+    static const StopAtExit stop{delivery};
     return delivery;
 }
 
-Delivery::~Delivery() {
+Delivery::~Delivery() { stopForExit(); }
+
+void Delivery::stopForExit() {
     shared_->stopping = true;
     // Under the loader lock the thread is either gone or done: touch nothing it may have held.
     if (!Platform::mayWaitForBackgroundThreads()) return;

@@ -76,7 +76,9 @@ DeliveryEnvironment platformDeliveryEnvironment();
 
 class Delivery {
 public:
-    // The process's one delivery, over the platform's environment.
+    // The process's one delivery. Never destroyed: a game's thread may still be storing while the
+    // process exits, and the intake stays mapped until the end. At exit or unload the sender
+    // thread is stopped without waiting on the network.
     static Delivery& instance();
 
     explicit Delivery(DeliveryEnvironment environment);
@@ -107,6 +109,9 @@ public:
     Delivery& operator=(const Delivery&) = delete;
 
 private:
+    // Has the threads stop, cancels a transfer in flight and gives them a short while; never a
+    // join, and nothing is destroyed.
+    void stopForExit();
     // What the sender thread shares with the host's thread; the thread holds it too, so that it
     // outlives a Delivery destroyed while the thread is still on its way out.
     struct Shared;

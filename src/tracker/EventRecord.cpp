@@ -2,6 +2,7 @@
 
 #include <iterator>
 #include <stdexcept>
+#include <string_view>
 
 namespace ORBA {
 namespace {
@@ -24,7 +25,7 @@ void appendSerialised(std::string& body, const nlohmann::json& value) {
 // library's key order puts "customAttributes".
 void appendCustomParameters(std::string& body, const nlohmann::json& parameters,
                             const std::string& attributesJson) {
-    static const std::string kAttributesKey = "customAttributes";
+    constexpr std::string_view kAttributesKey = "customAttributes";
     if (attributesJson.empty() || !parameters.is_object()) {
         appendSerialised(body, parameters);
         return;
@@ -37,7 +38,7 @@ void appendCustomParameters(std::string& body, const nlohmann::json& parameters,
     };
     const auto writeAttributes = [&] {
         separate();
-        body += '"' + kAttributesKey + "\":";
+        body.append(1, '"').append(kAttributesKey).append("\":");
         body += attributesJson;
         attributesWritten = true;
     };

@@ -26,8 +26,10 @@ struct HttpResult {
 HttpResult sendHttpRequest(const HttpRequest& request);
 inline int postHttpRequest(const HttpRequest& request) { return sendHttpRequest(request).status; }
 
-// Sets the transport up now rather than at the first request. What is made after this call is
-// torn down before the transport at exit: the background sender stops while it still works.
+// Sets the transport up now rather than at the first request. What is made after this call has
+// its exit handlers run before any of the transport's: the background sender stops while the
+// transport still works. (The transport itself is never torn down: a game's thread may still be
+// posting while the process exits.)
 void prepareHttpTransport();
 
 // Frees what the transport keeps for the calling thread; a thread of the library's own calls it

@@ -15,7 +15,8 @@ TrackerServices platformTrackerServices() {
     // Read once: the system does not change under a running game, and reading it is a system
     // call on the host's thread for every request.
     services.osVersion = [] {
-        static const std::string version = Platform::Misc::getOsVersion();
+        // Never destroyed: a request may be built while the process exits.
+        static const std::string& version = *new std::string(Platform::Misc::getOsVersion());
         return version;
     };
     services.post = postHttpRequest;

@@ -37,6 +37,11 @@ int abortWhenCancelled(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return cancelled.load() ? 1 : 0;
 }
 
+// OpenSSL's exit handler would free what a request still on its way at exit uses (a game's thread
+// posting, the sender thread given its grace); without it the process's end takes everything at
+// once. Only the first initialisation in the process decides, so this comes before any other use.
+void keepOpenSslUntilTheEnd() { OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr); }
+
 // One easy handle for the whole process. Between requests it keeps the open connection and its
 // TLS session, the resolved address and the authorities read from the CA file (libcurl caches
 // them), so that a request to the same server costs one round trip rather than a handshake.
@@ -45,8 +50,9 @@ class KeptHandle {
 public:
     static KeptHandle& instance() {
         // The global set-up is not thread-safe in older libcurl; a function-local static runs
-        // it once.
-        static KeptHandle kept;
+        // it once. Never destroyed: a game's thread may still be posting while the process
+        // exits, and the system closes the socket.
+        static KeptHandle& kept = *new KeptHandle;
         return kept;
     }
 
@@ -56,18 +62,8 @@ public:
 
 private:
     KeptHandle() {
+        keepOpenSslUntilTheEnd();
         if (curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) easy_ = curl_easy_init();
-    }
-    // Runs at exit or when the library is unloaded, and only closes sockets and frees memory,
-    // so it cannot hang. It runs before OpenSSL's own exit handler: that one is registered
-    // inside curl_global_init above, before this object is complete.
-    ~KeptHandle() {
-        // A request still in flight on the sender thread ends at its next progress call rather
-        // than holding the exit up until its time-out.
-        cancelled = true;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (easy_ != nullptr) curl_easy_cleanup(easy_);
-        easy_ = nullptr;
     }
     KeptHandle(const KeptHandle&) = delete;
     KeptHandle& operator=(const KeptHandle&) = delete;

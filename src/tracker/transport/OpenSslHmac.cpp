@@ -1,4 +1,5 @@
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
 
@@ -24,7 +25,12 @@ struct KeyedContext {
 
 // Never destroyed: a signature may be asked for while the process's statics are torn down.
 KeyedContext& keyedContext() {
-    static KeyedContext* const keyed = new KeyedContext;
+    static KeyedContext* const keyed = [] {
+        // Before OpenSSL's first use, which decides whether it frees itself at exit: it must not,
+        // under a signature or a post still on its way (the transport asks the same).
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+        return new KeyedContext;
+    }();
     return *keyed;
 }
 

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Utf.h"
@@ -108,8 +109,8 @@ bool readWholeFile(const std::string& path, std::string& contents) {
 // Adds every "CERTIFICATE" block of a PEM text to `store`; blocks that do not decode are
 // skipped. Returns how many were added.
 int addPemCertificates(const std::string& pem, HCERTSTORE store) {
-    static const std::string kBegin = "-----BEGIN CERTIFICATE-----";
-    static const std::string kEnd = "-----END CERTIFICATE-----";
+    constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
+    constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
     int added = 0;
     std::size_t position = 0;
     for (;;) {
