@@ -33,10 +33,12 @@
 #include "SharedLibrary.h"
 #include "orba/Plugin.h"
 #include "platform/IdentityStore.h"
+#include "platform/OutboxFolder.h"
 #include "support/Collector.h"
 #include "support/FakeSteam.h"
 #include "support/RecordingModule.h"
 #include "tracker/Delivery.h"
+#include "tracker/RequestFile.h"
 #include "tracker/SteamApi.h"
 
 namespace {
@@ -451,6 +453,73 @@ TEST_F(DeliveryE2ETest, AnOutageCarriesOverToTheNextProcess) {
     collector_.setStatus(202);
     runHost({initNative(kBackground), flush(20000)});
     expectDeliveredOnce({"first_open", "inapp:one", "inapp:two", "session"});
+}
+
+// The bytes of the request files of `appId`'s outbox.
+std::uintmax_t storedBytes(const std::string& appId) {
+    const std::filesystem::path folder = std::filesystem::u8path(ORBA::Platform::outboxFolder()) /
+                                         ORBA::RequestFile::appFolderName(appId);
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code sizeError;
+        if (it->path().extension() == ".req") bytes += it->file_size(sizeError);
+    }
+    return bytes;
+}
+
+TEST_F(DeliveryE2ETest, PurchasesOutlastOtherEventsAndTheOutboxKeepsItsBoundInBytes) {
+    // 64 KiB hold some 60 requests: an outage of 150 events and 15 purchases overflows them, and
+    // the events make the room.
+    const std::string bounded = std::string(kBackground) + R"(,"outboxMaxBytes":65536)";
+    const auto revenue = [](int i) {
+        return R"({"event":"SendRevenueEvent","body":{"data":{"revenue":)" + std::to_string(i) +
+               R"(.99,"currency":"EUR","itemCount":1,"refId":"r-)" + std::to_string(i) + "\"}}}";
+    };
+    collector_.setStatus(503);
+    std::vector<std::string> commands{initNative(bounded)};
+    for (int i = 0; i < 150; ++i) {
+        commands.push_back(sendEvent("e" + std::to_string(i)));
+        if (i % 10 == 9) commands.push_back(revenue(i / 10));
+    }
+    runHost(commands);
+    // The next start writes out what the first left in its intake, within the bound.
+    runHost({initNative(bounded), flush(1500)});
+    EXPECT_LE(storedBytes(appId_), 65536u);
+    EXPECT_GT(storedBytes(appId_), 65536u / 2);
+
+    collector_.setStatus(202);
+    runHost({initNative(bounded), flush(60000)});
+    std::set<std::string> purchases;
+    std::size_t events = 0;
+    for (const auto& line : delivered()) {
+        const nlohmann::json sent = body(line);
+        if (sent.value("event_name", "") == "zq_purchase") {
+            purchases.insert(sent["event_parameters"]["zq_receipt_id"].get<std::string>());
+        } else if (sent.contains("event_name")) {
+            ++events;
+        }
+    }
+    EXPECT_EQ(purchases.size(), 15u);
+    EXPECT_GT(events, 0u);
+    EXPECT_LT(events, 150u);
+    EXPECT_EQ(storedBytes(appId_), 0u);
+
+    // Events of a mebibyte each, with the built-in bound of 8 MiB, during an outage.
+    collector_.setStatus(503);
+    const std::string large = appId_ + "-large";
+    const std::string filler(1 << 20, 'x');
+    std::vector<std::string> bulky{initNative(kBackground, large)};
+    for (int i = 0; i < 12; ++i) {
+        bulky.push_back(R"({"event":"SendEvent","body":{"eventName":"big","customAttributes":{"blob":")" +
+                        filler + "\"}}}");
+    }
+    bulky.push_back(flush(500));
+    runHost(bulky);
+    runHost({initNative(kBackground, large), flush(500)});
+    EXPECT_LE(storedBytes(large), 8u << 20);
+    EXPECT_GT(storedBytes(large), 6u << 20);
 }
 
 // The host's thread waits for nothing at exit: neither FreeLibrary/dlclose nor the process's end
