@@ -94,8 +94,8 @@ DeliveryEnvironment platformDeliveryEnvironment() {
     return environment;
 }
 
-struct Delivery::Shared {
-    explicit Shared(DeliveryEnvironment environment) : env(std::move(environment)) {}
+struct Delivery::Engine {
+    explicit Engine(DeliveryEnvironment environment) : env(std::move(environment)) {}
 
     struct AppOutbox {
         std::unique_ptr<Outbox> outbox;
@@ -172,7 +172,7 @@ std::deque<Queued> collect(const std::vector<Configured>& outboxes) {
     return queue;
 }
 
-// The outboxes of `outboxes` (Shared's, by app id) as the threads work on them without its lock.
+// The outboxes of `outboxes` (the engine's, by app id) as the threads work on them without its lock.
 template <typename OutboxMap>
 std::vector<Configured> configuredOutboxes(const OutboxMap& outboxes) {
     std::vector<Configured> list;
@@ -182,56 +182,56 @@ std::vector<Configured> configuredOutboxes(const OutboxMap& outboxes) {
 
 }  // namespace
 
-void Delivery::startSender(const std::shared_ptr<Shared>& shared) {
-    if (shared->running || shared->stopping) return;
-    shared->running = true;
-    if (!Platform::startBackgroundThread([shared] { runSender(shared); })) {
-        shared->running = false;
+void Delivery::startSender(const std::shared_ptr<Engine>& engine) {
+    if (engine->running || engine->stopping) return;
+    engine->running = true;
+    if (!Platform::startBackgroundThread([engine] { runSender(engine); })) {
+        engine->running = false;
         Core::Logger::Log(
             "Request stored, but no sender thread could be started: it waits for the next start");
     }
 }
 
-void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
-    DeliveryClock& clock = *shared->env.clock;
-    std::unique_lock<std::mutex> lock(shared->mutex);
+void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
+    DeliveryClock& clock = *engine->env.clock;
+    std::unique_lock<std::mutex> lock(engine->mutex);
     std::deque<Queued> queue;
     unsigned failures = 0;
     std::optional<std::chrono::steady_clock::time_point> idleSince;
     for (;;) {
         // Started from here rather than from a store, so that the host's thread pays for one
         // thread start at most.
-        if (!shared->preparing && !shared->stopping &&
+        if (!engine->preparing && !engine->stopping &&
             (Platform::NamelessFile::supported() || Platform::MappedFile::supported())) {
-            shared->preparing = true;
-            if (!Platform::startBackgroundThread([shared] { runPreparer(shared); })) {
-                shared->preparing = false;
+            engine->preparing = true;
+            if (!Platform::startBackgroundThread([engine] { runPreparer(engine); })) {
+                engine->preparing = false;
             }
         }
         if (queue.empty()) {
             // The outboxes are read without the lock, so that the host's thread can go on storing
             // meanwhile; what it stores after this count is looked for again before the thread
             // waits.
-            const unsigned long long seen = shared->stores;
-            const std::vector<Configured> outboxes = configuredOutboxes(shared->outboxes);
+            const unsigned long long seen = engine->stores;
+            const std::vector<Configured> outboxes = configuredOutboxes(engine->outboxes);
             lock.unlock();
             queue = collect(outboxes);
             lock.lock();
-            if (queue.empty() && shared->stores != seen && !shared->stopping) continue;
-            if (queue.empty() && !shared->stopping) {
-                shared->idle = true;
-                shared->changed.notify_all();
+            if (queue.empty() && engine->stores != seen && !engine->stopping) continue;
+            if (queue.empty() && !engine->stopping) {
+                engine->idle = true;
+                engine->changed.notify_all();
                 if (!idleSince) idleSince = clock.now();
                 if (clock.now() - *idleSince < kIdleLinger) {
-                    clock.waitFor(lock, shared->wake, kIdlePoll, [&] {
-                        return shared->stopping.load() || shared->stores != seen;
+                    clock.waitFor(lock, engine->wake, kIdlePoll, [&] {
+                        return engine->stopping.load() || engine->stores != seen;
                     });
-                    if (!shared->stopping) continue;
+                    if (!engine->stopping) continue;
                 }
             }
         }
         idleSince.reset();
-        if (queue.empty() || shared->stopping) break;
+        if (queue.empty() || engine->stopping) break;
         const Queued& next = queue.front();
         lock.unlock();
         // Erased meanwhile (a player's revoke), or delivered by a process that took the claim
@@ -242,7 +242,7 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             failures = 0;
             continue;
         }
-        if (shared->env.deliveryAllowed && !shared->env.deliveryAllowed(next.appId)) {
+        if (engine->env.deliveryAllowed && !engine->env.deliveryAllowed(next.appId)) {
             Outbox* refused = next.outbox;
             const std::size_t erased = refused->erase();
             Core::Logger::Log("Outbox of app " + next.appId + ": delivery is not allowed; erased " +
@@ -256,13 +256,13 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
             failures = 0;
             continue;
         }
-        const HttpResult result = shared->env.post(next.stored.request);
-        const double jitter = shared->env.jitter ? shared->env.jitter() : 0.5;
+        const HttpResult result = engine->env.post(next.stored.request);
+        const double jitter = engine->env.jitter ? engine->env.jitter() : 0.5;
         lock.lock();
-        const RetryStep step = nextRetryStep(result, failures, jitter, shared->firstDelay);
+        const RetryStep step = nextRetryStep(result, failures, jitter, engine->firstDelay);
         if (step.verdict == RetryStep::Verdict::Retry) {
             ++failures;
-            clock.waitFor(lock, shared->changed, step.delay, [&] { return shared->stopping.load(); });
+            clock.waitFor(lock, engine->changed, step.delay, [&] { return engine->stopping.load(); });
             continue;
         }
         if (step.verdict == RetryStep::Verdict::Refused) {
@@ -274,40 +274,40 @@ void Delivery::runSender(const std::shared_ptr<Shared>& shared) {
         lock.lock();
         queue.pop_front();
         failures = 0;
-        shared->changed.notify_all();
+        engine->changed.notify_all();
     }
     // The claim goes with the sender, so that another process's sender can take it over.
-    const std::vector<Configured> outboxes = configuredOutboxes(shared->outboxes);
+    const std::vector<Configured> outboxes = configuredOutboxes(engine->outboxes);
     lock.unlock();
     for (const Configured& box : outboxes) box.outbox->releaseSending();
     releaseHttpThreadState();
     lock.lock();
-    shared->running = false;
-    shared->idle = false;
-    shared->changed.notify_all();
+    engine->running = false;
+    engine->idle = false;
+    engine->changed.notify_all();
 }
 
 // Makes the outboxes' intakes and files ahead of stores, and writes intakes out, while the sender
 // waits on the network; waits as the sender does.
-void Delivery::runPreparer(const std::shared_ptr<Shared>& shared) {
-    std::unique_lock<std::mutex> lock(shared->mutex);
-    while (!shared->stopping) {
-        shared->refillAsked = false;
-        const std::vector<Configured> outboxes = configuredOutboxes(shared->outboxes);
+void Delivery::runPreparer(const std::shared_ptr<Engine>& engine) {
+    std::unique_lock<std::mutex> lock(engine->mutex);
+    while (!engine->stopping) {
+        engine->refillAsked = false;
+        const std::vector<Configured> outboxes = configuredOutboxes(engine->outboxes);
         lock.unlock();
         for (const Configured& box : outboxes) box.outbox->prepare();
         lock.lock();
-        const bool woken = shared->refill.wait_for(lock, kIdleLinger, [&] {
-            return shared->stopping.load() || shared->refillAsked;
+        const bool woken = engine->refill.wait_for(lock, kIdleLinger, [&] {
+            return engine->stopping.load() || engine->refillAsked;
         });
         if (!woken) break;
     }
-    shared->preparing = false;
-    shared->changed.notify_all();
+    engine->preparing = false;
+    engine->changed.notify_all();
 }
 
 Delivery::Delivery(DeliveryEnvironment environment)
-    : shared_(std::make_shared<Shared>(std::move(environment))) {}
+    : engine_(std::make_shared<Engine>(std::move(environment))) {}
 
 // The transport (and with libcurl, OpenSSL) is made first, so that at exit the sender is stopped
 // while they still work: the reverse order would tear the library's TLS state down under a thread
@@ -329,59 +329,59 @@ Delivery& Delivery::instance() {
 Delivery::~Delivery() { stopForExit(); }
 
 void Delivery::stopForExit() {
-    shared_->stopping = true;
+    engine_->stopping = true;
     // Under the loader lock the thread is either gone or done: touch nothing it may have held.
     if (!Platform::mayWaitForBackgroundThreads()) return;
     cancelHttpRequests();
-    std::unique_lock<std::mutex> lock(shared_->mutex);
-    shared_->changed.notify_all();
-    shared_->wake.notify_all();
-    shared_->refill.notify_all();
-    // Not a join: a thread that does not come back in time keeps the shared state alive and
+    std::unique_lock<std::mutex> lock(engine_->mutex);
+    engine_->changed.notify_all();
+    engine_->wake.notify_all();
+    engine_->refill.notify_all();
+    // Not a join: a thread that does not come back in time keeps the engine state alive and
     // ends with the process.
-    shared_->changed.wait_for(lock, kExitGrace,
-                              [this] { return !shared_->running && !shared_->preparing; });
+    engine_->changed.wait_for(lock, kExitGrace,
+                              [this] { return !engine_->running && !engine_->preparing; });
 }
 
 void Delivery::configure(const std::string& appId, const DeliveryTarget& target) {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    Shared::AppOutbox& box = shared_->outbox(appId);
+    std::lock_guard<std::mutex> lock(engine_->mutex);
+    Engine::AppOutbox& box = engine_->outbox(appId);
     box.target = target;
     box.outbox->setMaxBytes(target.outboxMaxBytes);
-    ++shared_->stores;
-    const bool wakeSender = shared_->idle;
-    shared_->idle = false;
-    if (shared_->running) {
-        if (wakeSender) shared_->wake.notify_one();
+    ++engine_->stores;
+    const bool wakeSender = engine_->idle;
+    engine_->idle = false;
+    if (engine_->running) {
+        if (wakeSender) engine_->wake.notify_one();
     } else {
-        startSender(shared_);
+        startSender(engine_);
     }
 }
 
 bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest& request) {
     Outbox* box = nullptr;
     {
-        std::lock_guard<std::mutex> lock(shared_->mutex);
-        box = shared_->outbox(appId).outbox.get();
+        std::lock_guard<std::mutex> lock(engine_->mutex);
+        box = engine_->outbox(appId).outbox.get();
     }
     // Outside the lock: the sender may be reading or clearing the outbox meanwhile.
     if (!box->store(kind, request)) return false;
     const bool runningLow = box->wantsPreparing();
-    std::unique_lock<std::mutex> lock(shared_->mutex);
-    ++shared_->stores;
+    std::unique_lock<std::mutex> lock(engine_->mutex);
+    ++engine_->stores;
     // Each wake is a system call on this thread: a busy sender looks for new requests by itself,
     // and the preparer makes several files at once.
-    const bool wakeSender = shared_->idle;
-    shared_->idle = false;
-    const bool wakePreparer = runningLow && shared_->preparing && !shared_->refillAsked;
-    if (wakePreparer) shared_->refillAsked = true;
-    if (shared_->running) {
+    const bool wakeSender = engine_->idle;
+    engine_->idle = false;
+    const bool wakePreparer = runningLow && engine_->preparing && !engine_->refillAsked;
+    if (wakePreparer) engine_->refillAsked = true;
+    if (engine_->running) {
         // After unlocking, so that the woken threads do not block at once on the lock held here.
         lock.unlock();
-        if (wakeSender) shared_->wake.notify_one();
-        if (wakePreparer) shared_->refill.notify_one();
+        if (wakeSender) engine_->wake.notify_one();
+        if (wakePreparer) engine_->refill.notify_one();
     } else {
-        startSender(shared_);
+        startSender(engine_);
     }
     return true;
 }
@@ -389,17 +389,17 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
 std::size_t Delivery::erase(const std::string& appId) {
     Outbox* box = nullptr;
     {
-        std::lock_guard<std::mutex> lock(shared_->mutex);
-        box = shared_->outbox(appId).outbox.get();
+        std::lock_guard<std::mutex> lock(engine_->mutex);
+        box = engine_->outbox(appId).outbox.get();
     }
     return box->erase();
 }
 
 bool Delivery::flush(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock<std::mutex> lock(shared_->mutex);
+    std::unique_lock<std::mutex> lock(engine_->mutex);
     for (;;) {
-        const std::vector<Configured> outboxes = configuredOutboxes(shared_->outboxes);
+        const std::vector<Configured> outboxes = configuredOutboxes(engine_->outboxes);
         lock.unlock();
         std::size_t waiting = 0;
         for (const Configured& box : outboxes) {
@@ -410,16 +410,16 @@ bool Delivery::flush(std::chrono::milliseconds timeout) {
         lock.lock();
         if (waiting == 0) return true;
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline || shared_->stopping) return false;
+        if (now >= deadline || engine_->stopping) return false;
         // A sender that ended idle meanwhile is started again: it may now hold the claim.
-        startSender(shared_);
+        startSender(engine_);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        shared_->changed.wait_for(lock, std::min(left + std::chrono::milliseconds(1), kFlushPoll));
+        engine_->changed.wait_for(lock, std::min(left + std::chrono::milliseconds(1), kFlushPoll));
     }
 }
 void Delivery::setFirstRetryDelay(std::chrono::milliseconds delay) {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->firstDelay = delay;
+    std::lock_guard<std::mutex> lock(engine_->mutex);
+    engine_->firstDelay = delay;
 }
 
 }  // namespace ORBA

@@ -112,14 +112,15 @@ private:
     // Has the threads stop, cancels a transfer in flight and gives them a short while; never a
     // join, and nothing is destroyed.
     void stopForExit();
-    // What the sender thread shares with the host's thread; the thread holds it too, so that it
-    // outlives a Delivery destroyed while the thread is still on its way out.
-    struct Shared;
-    static void runSender(const std::shared_ptr<Shared>& shared);
-    static void runPreparer(const std::shared_ptr<Shared>& shared);
-    // Starts the sender unless it runs. Called with the shared mutex held.
-    static void startSender(const std::shared_ptr<Shared>& shared);
-    std::shared_ptr<Shared> shared_;
+    // The outboxes by app id, and what the sender and preparer threads need to work on them with
+    // the host's thread; the threads hold it too, so that it outlives a Delivery destroyed (in
+    // tests) while they are still on their way out.
+    struct Engine;
+    static void runSender(const std::shared_ptr<Engine>& engine);
+    static void runPreparer(const std::shared_ptr<Engine>& engine);
+    // Starts the sender unless it runs. Called with the engine mutex held.
+    static void startSender(const std::shared_ptr<Engine>& engine);
+    std::shared_ptr<Engine> engine_;
 };
 
 }  // namespace ORBA
