@@ -1,8 +1,9 @@
 // The library's switchable diagnostic channel. Lines go to the debugger output on Windows and to
-// standard error elsewhere, with no prefix, time stamp or level.
+// standard error elsewhere, with no prefix, time stamp or level, or to a callback of the host's.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "orba/Export.h"
@@ -22,6 +23,12 @@ ORBA_API void Log(const std::string& text);
 // 1024 bytes are written, cut back to the start of a UTF-8 character. Text that is not
 // well-formed UTF-8 is written as raw bytes followed by the conversion error. Never throws.
 ORBA_API void Log(const std::string& text, bool force);
+
+// Sends every line to `callback` instead of the debugger output or standard error, from now on;
+// an empty function restores the default. The callback runs on the thread that logs (the host's,
+// or one of the library's own: see orba_set_log_callback in orba.h), with no lock of the
+// library's held, so it may call back into the library. An exception it throws is caught.
+ORBA_API void setLogCallback(std::function<void(const std::string& line)> callback);
 
 class ORBA_API LogSetting {
 public:

@@ -163,6 +163,25 @@ ORBA_API int orba_get_use_orba_core_log(void);
 /** @brief Switches core logging on (`use` true) or off. */
 ORBA_API void orba_set_use_orba_core_log(int use);
 
+/**
+ * @brief Receives one log line: `length` bytes of UTF-8 at `text` (no line break, not
+ * NUL-terminated), valid only during the call.
+ */
+typedef void (*orba_log_callback)(void* user, const char* text, size_t length);
+
+/**
+ * @brief Sends every line the library writes to `callback` instead of the debugger output or
+ * standard error, from now on; NULL restores the default. The switch and `force` rules of
+ * orba_log() still decide which lines are written.
+ *
+ * The callback runs on the thread that logs: the host's thread during a command, or one of the
+ * library's own threads (background delivery, the IPC receiver on Linux). The library holds none
+ * of its own locks while calling it, so it may call any function of this interface; lines from
+ * several threads may arrive at once. `user` is passed back as given. The callback must not
+ * throw or unwind.
+ */
+ORBA_API void orba_set_log_callback(orba_log_callback callback, void* user);
+
 /** @} */
 
 /* ------------------------------------------------------------------------------------------ */

@@ -1,6 +1,7 @@
 // The diagnostic log and the tracker's command entry for hosts that cannot call the C++
 // functions.
 #include "capi/CallGuard.h"
+#include "core/LogSink.h"
 #include "orba/Logger.h"
 #include "orba/Plugin.h"
 
@@ -25,6 +26,10 @@ ORBA_API int orba_get_use_orba_core_log(void) {
 
 ORBA_API void orba_set_use_orba_core_log(int use) {
     guardedVoid(__func__, [&] { Logger::LogSetting::setUseOrbaCoreLog(use != 0); });
+}
+
+ORBA_API void orba_set_log_callback(orba_log_callback callback, void* user) {
+    guardedVoid(__func__, [&] { ORBA::Core::setRawLogCallback(callback, user); });
 }
 
 }  // extern "C"

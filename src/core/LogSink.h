@@ -2,6 +2,8 @@
 // platform layer supplies the debug-output sink, and a test may put its own in its place.
 #pragma once
 
+#include <cstddef>
+
 namespace ORBA {
 namespace Core {
 
@@ -24,6 +26,11 @@ LogSink& defaultLogSink();
 // Sends the logger's lines to `sink` from now on, nullptr to the default again. Returns the
 // sink set before. `sink` must stay alive until it is replaced.
 LogSink* setLogSink(LogSink* sink);
+
+// Sends the logger's lines to `callback` (with `user`) instead of any sink, from now on; null to
+// the sink again.
+void setRawLogCallback(void (*callback)(void* user, const char* text, std::size_t length),
+                       void* user);
 
 }  // namespace Core
 }  // namespace ORBA

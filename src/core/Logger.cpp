@@ -3,7 +3,11 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "core/LogSink.h"
 #include "core/Utf.h"
@@ -22,6 +26,53 @@ LogSink& currentSink() {
 }  // namespace
 
 LogSink* setLogSink(LogSink* sink) { return setSink.exchange(sink); }
+
+namespace {
+
+struct LogCallback {
+    void (*raw)(void* user, const char* text, std::size_t length) = nullptr;
+    void* user = nullptr;
+    std::function<void(const std::string& line)> function;
+};
+
+// Never destroyed: a thread may log while the process exits.
+std::mutex& callbackMutex() {
+    static std::mutex& mutex = *new std::mutex;
+    return mutex;
+}
+std::shared_ptr<const LogCallback>& callbackSlot() {
+    static std::shared_ptr<const LogCallback>& slot = *new std::shared_ptr<const LogCallback>;
+    return slot;
+}
+std::atomic<bool> callbackSet{false};
+
+void installCallback(std::shared_ptr<const LogCallback> callback) {
+    const std::lock_guard<std::mutex> lock(callbackMutex());
+    callbackSet = callback != nullptr;
+    callbackSlot() = std::move(callback);
+}
+
+// The callback set now, taken under the lock but called without it, so that it may log or set
+// another callback itself.
+std::shared_ptr<const LogCallback> currentCallback() {
+    if (!callbackSet.load()) return nullptr;
+    const std::lock_guard<std::mutex> lock(callbackMutex());
+    return callbackSlot();
+}
+
+}  // namespace
+
+void setRawLogCallback(void (*callback)(void* user, const char* text, std::size_t length),
+                       void* user) {
+    if (callback == nullptr) {
+        installCallback(nullptr);
+        return;
+    }
+    auto made = std::make_shared<LogCallback>();
+    made->raw = callback;
+    made->user = user;
+    installCallback(std::move(made));
+}
 
 namespace Logger {
 
@@ -50,6 +101,16 @@ std::size_t lineLength(const std::string& text) {
 
 }  // namespace
 
+void setLogCallback(std::function<void(const std::string& line)> callback) {
+    if (!callback) {
+        installCallback(nullptr);
+        return;
+    }
+    auto made = std::make_shared<LogCallback>();
+    made->function = std::move(callback);
+    installCallback(std::move(made));
+}
+
 void Log(const std::string& text) { Log(text, false); }
 
 void Log(const std::string& text, bool force) {
@@ -58,6 +119,18 @@ void Log(const std::string& text, bool force) {
         // A host value (an event name, a whole command) can be megabytes long; a diagnostic line
         // never needs to be.
         const std::string line = text.substr(0, lineLength(text));
+        if (const std::shared_ptr<const LogCallback> callback = currentCallback()) {
+            if (callback->raw != nullptr) {
+                callback->raw(callback->user, line.data(), line.size());
+            } else {
+                try {
+                    callback->function(line);
+                } catch (...) {
+                    // The host's callback is the host's: its failure is not the caller's.
+                }
+            }
+            return;
+        }
         LogSink& sink = currentSink();
         try {
             const std::u16string wide = utf8ToUtf16(line);

@@ -89,6 +89,16 @@ TEST(CAbiApiTest, PlatformAndLogSettingAnswer) {
     EXPECT_TRUE(ORBA::Core::Logger::LogSetting::getUseOrbaCoreLog());
     ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
     EXPECT_FALSE(ORBA::Core::Logger::LogSetting::getUseOrbaCoreLog());
+
+    // The callback, made in the host's standard library, crosses as a plain C function.
+    std::vector<std::string> seen;
+    ORBA::Core::Logger::setLogCallback([&seen](const std::string& line) {
+        seen.push_back(line);
+        throw std::runtime_error("the host's own");
+    });
+    ORBA::Core::Logger::Log("to the host", true);
+    ORBA::Core::Logger::setLogCallback(nullptr);
+    EXPECT_EQ(seen, std::vector<std::string>{"to the host"});
 }
 
 #ifndef _WIN32

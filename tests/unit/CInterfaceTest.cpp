@@ -197,6 +197,57 @@ TEST(CInterfaceTest, FailuresReturnTheFailureValueWithTheLastErrorAndALogLine) {
     EXPECT_STREQ(orba_last_error(), "");
 }
 
+struct CollectedLines {
+    std::vector<std::string> lines;
+    bool reenter = false;
+};
+
+void collectLine(void* user, const char* text, size_t length) {
+    auto& collected = *static_cast<CollectedLines*>(user);
+    collected.lines.emplace_back(text, length);
+    if (collected.reenter) {
+        // Back into the library from inside the callback: any function, even this very switch.
+        char* encoded = orba_base64_encode("ab", 2);
+        collected.lines.emplace_back(encoded != nullptr ? encoded : "");
+        orba_free(encoded);
+        orba_set_log_callback(nullptr, nullptr);
+    }
+}
+
+TEST(CInterfaceTest, ALogCallbackTakesTheLinesWhileLoggingIsOn) {
+    CollectedLines collected;
+    orba_set_log_callback(&collectLine, &collected);
+    OrbaTest::DebugOutputCapture capture;
+    orba_log("while off", 0);
+    orba_set_use_orba_core_log(1);
+    orba_log("one", 0);
+    orba_log(std::string(2000, 'x').c_str(), 0);
+    orba_set_use_orba_core_log(0);
+    orba_log("forced", 1);
+    ASSERT_EQ(collected.lines.size(), 3u);
+    EXPECT_EQ(collected.lines[0], "one");
+    EXPECT_EQ(collected.lines[1], std::string(1024, 'x'));
+    EXPECT_EQ(collected.lines[2], "forced");
+
+    // A callback that calls back in, and takes itself away, neither deadlocks nor loses a line.
+    collected.reenter = true;
+    orba_log("last", 1);
+    EXPECT_EQ(collected.lines.size(), 5u);
+    EXPECT_EQ(collected.lines[4], "YWI=");
+    orba_log("default again", 1);
+    EXPECT_EQ(capture.finish(), "default again\n");
+
+    // The C++ form: an exception from the host's function stays out of the library.
+    std::vector<std::string> seen;
+    ORBA::Core::Logger::setLogCallback([&seen](const std::string& line) {
+        seen.push_back(line);
+        throw std::runtime_error("the host's own");
+    });
+    ORBA::Core::Logger::Log("thrown at", true);
+    ORBA::Core::Logger::setLogCallback(nullptr);
+    EXPECT_EQ(seen, std::vector<std::string>{"thrown at"});
+}
+
 TEST(CInterfaceTest, EachExceptionBecomesItsKindOfLastError) {
     struct Case {
         std::function<int()> body;

@@ -2,7 +2,9 @@
 // contracts.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "orba/orba.h"
 
@@ -15,6 +17,25 @@ inline namespace CAbi {
 inline void Log(const std::string& text) { orba_log(text.c_str(), 0); }
 
 inline void Log(const std::string& text, bool force) { orba_log(text.c_str(), force ? 1 : 0); }
+
+inline void setLogCallback(std::function<void(const std::string& line)> callback) {
+    using Callback = std::function<void(const std::string& line)>;
+    if (!callback) {
+        orba_set_log_callback(nullptr, nullptr);
+        return;
+    }
+    // Kept for the rest of the process: another thread may still be passing a line to it.
+    Callback* const kept = new Callback(std::move(callback));
+    orba_set_log_callback(
+        [](void* user, const char* text, size_t length) {
+            try {
+                (*static_cast<Callback*>(user))(std::string(text, length));
+            } catch (...) {
+                // Nothing may unwind into the library.
+            }
+        },
+        kept);
+}
 
 class LogSetting {
 public:
