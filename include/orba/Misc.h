@@ -15,6 +15,18 @@ namespace ORBA {
 namespace Platform {
 namespace Misc {
 
+// --- The tracker ------------------------------------------------------------------------------
+
+// What this process's tracker did since the library was loaded, as JSON text:
+// {"apps": [{"appId", "delivery": "sync"|"background", "waiting", "waitingBytes",
+// "oldestWaitingSeconds", "delivered", "retried", "dropped": {"refused", "noRoom", "intakeFull",
+// "tooLarge", "notStored", "otherEndpoint", "notAllowed", "noAnswer"}, "lastStatus",
+// "nextRetrySeconds"}]}, one entry per app id an InitTracker configured. The waiting counts are
+// read from the outbox folder when asked (background delivery; 0 with sync delivery): unlike the
+// functions below, this lists a folder, so ask now and then rather than every frame. It takes a
+// lock of the library's for a moment; any thread may call it.
+ORBA_API std::string getTrackerStatus();
+
 // --- Operating system, processor and memory -------------------------------------------------
 
 // Four decimal numbers joined by ".", for example "10.0.19045.3803". On Windows 10 and later the

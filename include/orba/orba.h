@@ -407,6 +407,17 @@ ORBA_API char* orba_get_url_safe_random_string(uint64_t count);
 ORBA_API char* orba_get_os_version(void);
 
 /**
+ * @brief What this process's tracker did since the library was loaded, as JSON text (release it
+ * with orba_free()); NULL with the last error set when it cannot be made.
+ *
+ * `{"apps": [{"appId", "delivery", "waiting", "waitingBytes", "oldestWaitingSeconds",
+ * "delivered", "retried", "dropped": {...}, "lastStatus", "nextRetrySeconds"}]}`, one entry per
+ * app id an InitTracker configured; see Misc.h's getTrackerStatus() for each field. It lists the
+ * outbox folder of each app id in background delivery: call it now and then, not every frame.
+ */
+ORBA_API char* orba_tracker_status(void);
+
+/**
  * @brief Returns the one-letter platform code: "W" on Windows, "L" on Linux.
  * @return the text, to release with orba_free(); NULL on failure.
  */

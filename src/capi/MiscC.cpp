@@ -44,6 +44,8 @@ char* textOut(const char* function, Text query) {
 extern "C" {
 
 ORBA_API char* orba_get_os_version(void) { return textOut(__func__, Misc::getOsVersion); }
+
+ORBA_API char* orba_tracker_status(void) { return textOut(__func__, Misc::getTrackerStatus); }
 ORBA_API char* orba_get_platform(void) { return textOut(__func__, Misc::getPlatform); }
 ORBA_API char* orba_get_cpu_type(void) { return textOut(__func__, Misc::getCpuType); }
 ORBA_API char* orba_get_cpu_model(void) { return textOut(__func__, Misc::getCPUModel); }

@@ -14,6 +14,7 @@
 #include "orba/Logger.h"
 #include "platform/BackgroundThread.h"
 #include "platform/OutboxFolder.h"
+#include "tracker/DeliveryStatus.h"
 #include "tracker/Outbox.h"
 
 namespace ORBA {
@@ -157,6 +158,7 @@ std::deque<Queued> collect(const std::vector<Configured>& outboxes) {
         for (StoredRequest& stored : box.outbox->pending()) {
             if (!box.target->accepts(stored.request.url)) {
                 box.outbox->setAside(stored.id, kForeignEndpoint);
+                DeliveryStatus::instance().dropped(box.appId, DropReason::kOtherEndpoint);
                 ++foreign;
                 continue;
             }
@@ -245,6 +247,7 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
         if (engine->env.deliveryAllowed && !engine->env.deliveryAllowed(next.appId)) {
             Outbox* refused = next.outbox;
             const std::size_t erased = refused->erase();
+            DeliveryStatus::instance().dropped(next.appId, DropReason::kNotAllowed, erased);
             Core::Logger::Log("Outbox of app " + next.appId + ": delivery is not allowed; erased " +
                               std::to_string(erased) + " stored requests");
             lock.lock();
@@ -260,6 +263,9 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
         const double jitter = engine->env.jitter ? engine->env.jitter() : 0.5;
         lock.lock();
         const RetryStep step = nextRetryStep(result, failures, jitter, engine->firstDelay);
+        DeliveryStatus::instance().answered(
+            next.appId, result.status,
+            step.verdict == RetryStep::Verdict::Retry ? std::optional(step.delay) : std::nullopt);
         if (step.verdict == RetryStep::Verdict::Retry) {
             ++failures;
             clock.waitFor(lock, engine->changed, step.delay, [&] { return engine->stopping.load(); });
@@ -268,6 +274,7 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
         if (step.verdict == RetryStep::Verdict::Refused) {
             Core::Logger::Log("Stored request dropped: the service refused it with status " +
                               std::to_string(result.status));
+            DeliveryStatus::instance().dropped(next.appId, DropReason::kRefused);
         }
         lock.unlock();
         next.outbox->remove(next.stored.id);
@@ -345,6 +352,7 @@ void Delivery::stopForExit() {
 
 void Delivery::configure(const std::string& appId, const DeliveryTarget& target) {
     std::lock_guard<std::mutex> lock(engine_->mutex);
+    DeliveryStatus::instance().configured(appId, true);
     Engine::AppOutbox& box = engine_->outbox(appId);
     box.target = target;
     box.outbox->setMaxBytes(target.outboxMaxBytes);
@@ -384,6 +392,18 @@ bool Delivery::store(const std::string& appId, EventKind kind, const HttpRequest
         startSender(engine_);
     }
     return true;
+}
+
+std::string Delivery::status() {
+    return DeliveryStatus::instance().json([this](const std::string& appId) {
+        Outbox* box = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(engine_->mutex);
+            box = engine_->outbox(appId).outbox.get();
+        }
+        const Outbox::Waiting found = box->waiting();
+        return DeliveryStatus::Waiting{found.requests, found.bytes, found.oldestSeconds};
+    });
 }
 
 std::size_t Delivery::erase(const std::string& appId) {

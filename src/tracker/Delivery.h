@@ -93,6 +93,9 @@ public:
     // line, when it could not be stored.
     bool store(const std::string& appId, EventKind kind, const HttpRequest& request);
 
+    // This process's delivery status as JSON (see DeliveryStatus.h); lists each outbox.
+    std::string status();
+
     // Erases every request of `appId` not delivered yet (see Outbox::erase); a request already on
     // the wire is not called back. Returns how many went.
     std::size_t erase(const std::string& appId);

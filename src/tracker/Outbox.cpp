@@ -28,6 +28,7 @@
 #include "orba/Logger.h"
 #include "platform/MainWindow.h"
 #include "platform/OutboxFolder.h"
+#include "tracker/DeliveryStatus.h"
 #include "tracker/OutboxIntake.h"
 #include "tracker/RequestFile.h"
 
@@ -429,7 +430,7 @@ Outbox::Outbox(std::string folder, std::string appId, std::size_t maxRequests)
     if (!folder.empty()) {
         const Impl* impl = impl_.get();
         impl_->files = std::make_unique<OutboxFiles>(
-            fs::u8path(folder) / RequestFile::appFolderName(impl_->appId),
+            fs::u8path(folder) / RequestFile::appFolderName(impl_->appId), impl_->appId,
             [impl](const std::string& line) { impl->log(line); });
     }
 }
@@ -448,6 +449,7 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             impl.log("request of " + std::to_string(text.size()) +
                      " bytes not stored: larger than the outbox's bound of " +
                      std::to_string(impl.maxBytes.load()) + " bytes");
+            DeliveryStatus::instance().dropped(impl.appId, DropReason::kTooLarge);
             return false;
         }
         const std::uint32_t processId = Platform::currentProcessId();
@@ -476,6 +478,7 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
                         // newest in-app requests go, launches never.
                         impl.log("intake full: " + std::string(RequestFile::kindName(kind)) +
                                  " request " + id + " dropped");
+                        DeliveryStatus::instance().dropped(impl.appId, DropReason::kIntakeFull);
                         return false;
                     } else {
                         // A launch comes once a start and must not be lost to a burst of events.
@@ -496,7 +499,10 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             if (!batch.waitedInVain()) {
                 if (!batch.admit(classOf(text), text.size())) return false;
                 stored = impl.files->writeRequest(id, text);
-                if (!stored) return false;
+                if (!stored) {
+                    DeliveryStatus::instance().dropped(impl.appId, DropReason::kNotStored);
+                    return false;
+                }
             }
         }
         if (stored) {
@@ -677,6 +683,32 @@ std::size_t Outbox::erase() {
         impl.log(std::string("not all erased: ") + e.what());
     }
     return erased;
+}
+
+Outbox::Waiting Outbox::waiting() {
+    Waiting found;
+    if (!impl_->files) return found;
+    try {
+        const std::vector<OutboxFiles::Listed> listed = impl_->files->listRequests();
+        for (const OutboxFiles::Listed& request : listed) found.bytes += request.bytes;
+        found.requests = listed.size();
+        if (!listed.empty()) {
+            // An id starts with the time it was made, in nanoseconds since 1970.
+            const std::uint64_t made = std::stoull(listed.front().id.substr(0, 20));
+            const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+            found.oldestSeconds =
+                now > static_cast<long long>(made)
+                    ? static_cast<double>(static_cast<std::uint64_t>(now) - made) / 1e9
+                    : 0.0;
+        }
+        const std::lock_guard<std::mutex> lock(impl_->mutex);
+        found.requests += impl_->unwritten;
+    } catch (const std::exception& e) {
+        impl_->log(std::string("could not count what waits: ") + e.what());
+    }
+    return found;
 }
 
 bool Outbox::stillStored(const std::string& id) const {

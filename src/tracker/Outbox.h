@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,6 +78,14 @@ public:
     // process's intake holds, and the intakes that ended processes left (one still held by a
     // living process is its own to erase). Returns how many requests went.
     std::size_t erase();
+    // What waits in the outbox: its request files (count, bytes, the age of the oldest in
+    // seconds) and what this process's intake holds. Lists the folder.
+    struct Waiting {
+        std::uint64_t requests = 0;
+        std::uint64_t bytes = 0;
+        std::optional<double> oldestSeconds;
+    };
+    Waiting waiting();
     // Whether the request `id` is still stored: not delivered, dropped or erased meanwhile.
     bool stillStored(const std::string& id) const;
 

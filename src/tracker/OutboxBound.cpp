@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "tracker/DeliveryStatus.h"
 #include "tracker/RequestFile.h"
 
 namespace ORBA {
@@ -87,6 +88,7 @@ void BoundedBatch::drop(Entry& entry, const char* what) {
     std::error_code error;
     if (fs::remove(files_.requestPath(entry.id), error)) {
         files_.log(std::string("full: dropped the oldest ") + what + " " + entry.id);
+        DeliveryStatus::instance().dropped(files_.appId(), DropReason::kNoRoom);
         --count_;
         bytes_ -= std::min(bytes_, entry.bytes);
     }
@@ -99,6 +101,7 @@ bool BoundedBatch::admit(RequestFile::Class kind, std::uintmax_t bytes) {
     if (bytes > maxBytes_ && !launch) {
         files_.log("request of " + std::to_string(bytes) + " bytes not stored: larger than the "
                    "outbox's bound of " + std::to_string(maxBytes_) + " bytes");
+        DeliveryStatus::instance().dropped(files_.appId(), DropReason::kTooLarge);
         return false;
     }
     for (; full(bytes) && nextInApp_ < entries_.size(); ++nextInApp_) {
@@ -121,6 +124,7 @@ bool BoundedBatch::admit(RequestFile::Class kind, std::uintmax_t bytes) {
     files_.log(std::string(purchasesLeft ? "full of launch requests and purchases: "
                                          : "full of launch requests: ") +
                what + " not stored");
+    DeliveryStatus::instance().dropped(files_.appId(), DropReason::kNoRoom);
     return false;
 }
 

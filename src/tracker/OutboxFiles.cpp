@@ -25,7 +25,8 @@ bool writeFile(const fs::path& path, const std::string& text) {
 
 }  // namespace
 
-OutboxFiles::OutboxFiles(fs::path folder, Log log) : folder_(std::move(folder)), log_(std::move(log)) {}
+OutboxFiles::OutboxFiles(fs::path folder, std::string appId, Log log)
+    : folder_(std::move(folder)), appId_(std::move(appId)), log_(std::move(log)) {}
 
 fs::path OutboxFiles::requestPath(const std::string& id) const {
     return folder_ / (id + kRequestSuffix);

@@ -36,7 +36,8 @@ constexpr const char* kIntakeSuffix = ".seg";
 class OutboxFiles {
 public:
     using Log = std::function<void(const std::string& line)>;
-    OutboxFiles(std::filesystem::path folder, Log log);
+    OutboxFiles(std::filesystem::path folder, std::string appId, Log log);
+    const std::string& appId() const { return appId_; }
 
     const std::filesystem::path& folder() const { return folder_; }
     std::filesystem::path requestPath(const std::string& id) const;
@@ -68,6 +69,7 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::string appId_;
     Log log_;
     std::mutex preparedMutex_;
     std::vector<std::unique_ptr<Platform::NamelessFile>> prepared_;

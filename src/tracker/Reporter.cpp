@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "orba/Logger.h"
+#include "tracker/DeliveryStatus.h"
 
 namespace ORBA {
 namespace {
@@ -72,6 +73,7 @@ void Reporter::configure(std::string devKey, std::string appId, std::string appV
     steamIdEnabled_ = steamIdEnabled;
     endpoint_ = std::move(endpoint);
     sessionPending_ = true;
+    if (!appId_.empty()) DeliveryStatus::instance().configured(appId_, endpoint_.background);
     if (endpoint_.background && !appId_.empty() && services_->configureDelivery) {
         services_->configureDelivery(appId_, endpoint_.baseUrl, endpoint_.caFile,
                                      endpoint_.outboxMaxBytes);

@@ -8,6 +8,7 @@
 #include "core/CLocale.h"
 #include "core/Hex.h"
 #include "orba/Logger.h"
+#include "tracker/DeliveryStatus.h"
 #include "tracker/HttpTransport.h"
 
 #ifndef ORBA_EVENT_HOST
@@ -182,7 +183,15 @@ SendResult TrackerClient::post(const std::string& url, std::string body, EventKi
         // launch counts once it is stored.
         return services_.store && services_.store(appId_, kind, request) ? kAcceptedForDelivery : 0;
     }
-    return services_.post(request);
+    const SendResult status = services_.post(request);
+    DeliveryStatus& counts = DeliveryStatus::instance();
+    counts.answered(appId_, status);
+    if (status == 0) {
+        counts.dropped(appId_, DropReason::kNoAnswer);
+    } else if (status < 200 || status > 299) {
+        counts.dropped(appId_, DropReason::kRefused);
+    }
+    return status;
 }
 
 std::string TrackerClient::urlFor(EventKind kind) const {

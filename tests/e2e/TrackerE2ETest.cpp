@@ -32,6 +32,7 @@
 
 #include "SharedLibrary.h"
 #include "orba/Plugin.h"
+#include "orba/orba.h"
 #include "platform/IdentityStore.h"
 #include "platform/OutboxFolder.h"
 #include "support/Collector.h"
@@ -438,6 +439,52 @@ TEST_F(DeliveryE2ETest, RefusedRequestsAreDroppedAndOthersRetriedWithTheSameByte
     EXPECT_EQ(after[lines.size()]["status"], 429);
     EXPECT_EQ(after.back()["status"], 202);
     EXPECT_EQ(after.back()["body"], after[lines.size()]["body"]);
+}
+
+// The status a host can ask for, as the C interface gives it.
+nlohmann::json statusOf(const std::string& appId) {
+    char* text = orba_tracker_status();
+    const nlohmann::json status = nlohmann::json::parse(text != nullptr ? text : "{}", nullptr, false);
+    orba_free(text);
+    for (const auto& app : status.value("apps", nlohmann::json::array())) {
+        if (app["appId"] == appId) return app;
+    }
+    return nlohmann::json();
+}
+
+TEST_F(DeliveryE2ETest, TheStatusTellsWhatWaitsWasRetriedAndDelivered) {
+    ORBA::Delivery::instance().setFirstRetryDelay(milliseconds(20));
+    collector_.setStatus(503);
+    run(initNative(kBackground));
+    run(sendEvent("waiting"));
+    ASSERT_TRUE(waitUntil([&] { return requests().size() >= 3; }));
+    nlohmann::json status = statusOf(appId_);
+    ASSERT_TRUE(status.is_object()) << status;
+    EXPECT_EQ(status["delivery"], "background");
+    EXPECT_EQ(status["lastStatus"], 503);
+    EXPECT_GE(status["retried"].get<int>(), 2);
+    EXPECT_EQ(status["delivered"], 0);
+    EXPECT_EQ(status["waiting"], 2);
+    EXPECT_GT(status["waitingBytes"].get<int>(), 1000);
+    EXPECT_GE(status["oldestWaitingSeconds"].get<double>(), 0.0);
+
+    collector_.setStatus(202);
+    run(flush(20000));
+    status = statusOf(appId_);
+    EXPECT_EQ(status["lastStatus"], 202);
+    EXPECT_EQ(status["delivered"], 2);
+    EXPECT_EQ(status["waiting"], 0);
+    EXPECT_TRUE(status["oldestWaitingSeconds"].is_null());
+    EXPECT_TRUE(status["nextRetrySeconds"].is_null());
+    EXPECT_EQ(status["dropped"]["refused"], 0);
+
+    // Synchronous delivery counts what each command's post got.
+    collector_.setStatus(400);
+    run(initNative("", appId_ + "-sync"));
+    status = statusOf(appId_ + "-sync");
+    EXPECT_EQ(status["delivery"], "sync");
+    EXPECT_EQ(status["dropped"]["refused"], 1);
+    EXPECT_EQ(status["lastStatus"], 400);
 }
 
 TEST_F(DeliveryE2ETest, AnOutageCarriesOverToTheNextProcess) {

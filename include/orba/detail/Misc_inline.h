@@ -14,6 +14,7 @@ namespace Misc {
 inline namespace CAbi {
 
 inline std::string getOsVersion() { return ORBA::detail::takeText(orba_get_os_version()); }
+inline std::string getTrackerStatus() { return ORBA::detail::takeText(orba_tracker_status()); }
 inline std::string getPlatform() { return ORBA::detail::takeText(orba_get_platform()); }
 inline std::string getCpuType() { return ORBA::detail::takeText(orba_get_cpu_type()); }
 inline std::string getCPUModel() { return ORBA::detail::takeText(orba_get_cpu_model()); }
