@@ -26,11 +26,11 @@ const char* const kViewPage = R"PAGE(<!doctype html>
   tr.retry td:first-child::before { content: "\21B3  "; color: var(--dim); }
   tr.retry { color: var(--dim); }
   .mono { font-family: ui-monospace, monospace; font-size: 12px; }
+  td.mono { white-space: nowrap; }
   .verdict-ok { color: var(--ok); font-weight: 600; }
   .verdict-bad { color: var(--bad); font-weight: 600; }
   .status-2 { color: var(--ok); } .status-4, .status-5 { color: var(--bad); }
   ul.findings { margin: 0; padding: 0; list-style: none; }
-  li.finding { white-space: nowrap; }
   li.finding[data-level=error] { color: var(--bad); }
   li.finding[data-level=warning] { color: var(--warn); }
   li.finding code { font-weight: 600; }
