@@ -4,15 +4,20 @@
 #
 #   scripts/demo.sh            the Linux library and tools/orba-host
 #   scripts/demo.sh --windows  the Windows DLL and orba-host.exe under Wine
+#   scripts/demo.sh --ui       then keeps the collector and its integration view (a page on
+#                              127.0.0.1) up until Enter or Ctrl-C
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 builds=${ORBA_BUILD_ROOT:-$root/build}
 windows=false
-case "${1:-}" in
-  --windows) windows=true ;;
-  "") ;;
-  *) echo "usage: $0 [--windows]" >&2; exit 2 ;;
-esac
+ui=false
+for option in "$@"; do
+  case $option in
+    --windows) windows=true ;;
+    --ui) ui=true ;;
+    *) echo "usage: $0 [--windows] [--ui]" >&2; exit 2 ;;
+  esac
+done
 
 "$root/scripts/install-deps.sh"
 
@@ -35,13 +40,18 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+view_option=
+if $ui; then view_option="--ui-port 0"; fi
+# shellcheck disable=SC2086 # the view's option is two words or none
 "$linux/bin/orba-collector" --port 0 --dev-key demo-dev-key --ca-out "$work/ca.pem" --pretty \
-  > "$work/collector.out" 2> "$work/collector.err" &
+  $view_option > "$work/collector.out" 2> "$work/collector.err" &
 collector_pid=$!
 port=
+view=
 for _ in $(seq 200); do
   port=$(sed -n '1s/^{"listening":\([0-9][0-9]*\)}$/\1/p' "$work/collector.out")
-  [ -n "$port" ] && break
+  view=$(sed -n '2s/^{"ui":"\(.*\)"}$/\1/p' "$work/collector.out")
+  [ -n "$port" ] && { ! $ui || [ -n "$view" ]; } && break
   sleep 0.05
 done
 [ -n "$port" ] || { echo "the collector did not start:"; cat "$work/collector.err"; exit 1; }
@@ -67,4 +77,12 @@ fi
 
 echo
 echo "--- what the collector received ---"
-tail -n +2 "$work/collector.out"
+if ! $ui; then
+  tail -n +2 "$work/collector.out"
+  exit 0
+fi
+tail -n +3 "$work/collector.out"
+echo
+echo "integration view: $view  (the collector stays up: Enter or Ctrl-C ends the demo)"
+# Without a terminal to read from, only Ctrl-C (or a signal) ends it.
+read -r _ || wait "$collector_pid"

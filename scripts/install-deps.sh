@@ -8,7 +8,9 @@ libbenchmark-dev libcpp-httplib-dev
 clang-14 libclang-rt-14-dev
 g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
 wine wine64 xvfb xauth
-clang lld llvm libc++-14-dev libc++abi-14-dev python3"
+clang lld llvm libc++-14-dev libc++abi-14-dev python3 curl"
+# The collector's integration view is tested in a real browser, on Linux.
+if [ "$(uname -s)" = Linux ]; then packages="$packages chromium"; fi
 
 missing=""
 for package in $packages; do

@@ -21,13 +21,14 @@
 #include <thread>
 
 #include "Certificates.h"
+#include "View.h"
 
 namespace OrbaCollector {
 
 const char* const kUsage =
     "usage: orba-collector --dev-key KEY [--port N] [--ca-out FILE] [--cert FILE --key FILE]\n"
     "                      [--status N] [--record FILE] [--counters FILE]\n"
-    "                      [--intermediate | --intermediate-not-ca] [--pretty]\n"
+    "                      [--intermediate | --intermediate-not-ca] [--pretty] [--ui-port N]\n"
     "  --port N       port on 127.0.0.1 to listen on; 0 (default) picks a free one\n"
     "  --dev-key KEY  dev key the Authorization header must be the HMAC-SHA256 under\n"
     "  --ca-out FILE  write the throwaway authority's certificate (PEM) to FILE\n"
@@ -44,7 +45,11 @@ const char* const kUsage =
     "                 received so far, bodies or not\n"
     "  --pretty       show requests on standard output as readable blocks (the record file\n"
     "                 keeps JSON lines)\n"
-    "Prints {\"listening\":PORT}, then one JSON line per request. Test controls: POST\n"
+    "  --ui-port N    serve the integration view, a page showing each request as it arrives\n"
+    "                 with what is wrong in it, on http://127.0.0.1:N/ (0 picks a free port;\n"
+    "                 the same data as JSON at /requests.json)\n"
+    "Prints {\"listening\":PORT} (then {\"ui\":\"http://127.0.0.1:P/\"} with --ui-port), then\n"
+    "one JSON line per request. Test controls: POST\n"
     "/_collector/status (body: status), /_collector/delay (body: milliseconds) and\n"
     "/_collector/retry-after (body: seconds or date, the form of a 429's Retry-After).\n";
 
@@ -106,8 +111,12 @@ bool writeFile(const std::string& path, const std::string& contents) {
 
 class Collector {
 public:
-    Collector(const Options& options, std::FILE* record)
-        : devKey_(options.devKey), status_(options.status), pretty_(options.pretty), record_(record) {}
+    Collector(const Options& options, std::FILE* record, View* view)
+        : devKey_(options.devKey),
+          status_(options.status),
+          pretty_(options.pretty),
+          record_(record),
+          view_(view) {}
 
     void route(httplib::Server& server) {
         server.Post("/_collector/status",
@@ -195,6 +204,11 @@ private:
         line["signature"] = signature;
         line["signature_ok"] = signatureOk;
         line["status"] = response.status;
+        if (view_ != nullptr) {
+            view_->record({request.path, request.get_header_value("User-Agent"),
+                           request.get_header_value("Content-Type"), request.body, !signature.empty(),
+                           signatureOk, response.status});
+        }
         // Bytes that are not UTF-8 are shown replaced rather than failing the line.
         const std::string json = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         if (!pretty_) return emit(json);
@@ -212,6 +226,7 @@ private:
     std::atomic<long> delayMs_{0};
     std::atomic<bool> retryAfterDate_{false};
     std::FILE* record_;
+    View* view_;
     std::mutex outputMutex_;
     std::mutex stopMutex_;
     std::condition_variable stopped_;
@@ -317,7 +332,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             continue;
         }
         static const std::set<std::string> kTakingValues = {
-            "--port", "--status", "--dev-key", "--ca-out", "--cert", "--key", "--record", "--counters"};
+            "--port",   "--status",   "--dev-key", "--ca-out", "--cert",
+            "--key",    "--record",   "--counters", "--ui-port"};
         if (kTakingValues.count(name) == 0) {
             error = "unknown option " + name;
             return false;
@@ -334,6 +350,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
                 return false;
             }
             options.port = static_cast<int>(number);
+        } else if (name == "--ui-port") {
+            if (!parseNumber(value, 0, 65535, number)) {
+                error = "--ui-port takes 0 to 65535";
+                return false;
+            }
+            options.uiPort = static_cast<int>(number);
         } else if (name == "--status") {
             if (!parseNumber(value, 100, 599, number)) {
                 error = "--status takes 100 to 599";
@@ -396,7 +418,24 @@ int runCollector(const Options& options) {
     // hundreds, and clients that keep their connection must be seen doing so.
     server->set_keep_alive_max_count(1000);
 
-    Collector collector(options, record);
+    std::unique_ptr<View> view;
+    std::unique_ptr<httplib::Server> uiServer;
+    int uiPort = -1;
+    if (options.uiPort >= 0) {
+        view = std::make_unique<View>();
+        uiServer = std::make_unique<httplib::Server>();
+        view->route(*uiServer);
+        uiPort = options.uiPort == 0 ? uiServer->bind_to_any_port("127.0.0.1")
+                 : uiServer->bind_to_port("127.0.0.1", options.uiPort) ? options.uiPort
+                                                                        : -1;
+        if (uiPort <= 0) {
+            std::fprintf(stderr, "orba-collector: cannot listen on 127.0.0.1:%d for the view\n",
+                         options.uiPort);
+            return 1;
+        }
+    }
+
+    Collector collector(options, record, view.get());
     collector.route(*server);
 
     int port = options.port;
@@ -410,6 +449,11 @@ int runCollector(const Options& options) {
         return 1;
     }
     collector.emit("{\"listening\":" + std::to_string(port) + "}", false);
+    std::thread uiThread;
+    if (uiServer) {
+        collector.emit("{\"ui\":\"http://127.0.0.1:" + std::to_string(uiPort) + "/\"}", false);
+        uiThread = std::thread([&] { uiServer->listen_after_bind(); });
+    }
 
     std::atomic<bool> signalled{false};
     std::thread signalWaiter([&] {
@@ -423,12 +467,20 @@ int runCollector(const Options& options) {
         collector.stop();
         server->stop();
     });
+    // The view's page and event streams end with the collector, whichever way it ends.
+    const auto stopView = [&] {
+        if (!uiServer) return;
+        view->stop();
+        uiServer->stop();
+        uiThread.join();
+    };
     bool listened = server->listen_after_bind();
     if (!signalled) {
         // Wakes the waiting thread when the server ended on its own.
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     }
     signalWaiter.join();
+    stopView();
     return listened || signalled ? 0 : 1;
 }
 

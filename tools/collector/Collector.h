@@ -18,6 +18,7 @@ struct Options {
     bool intermediateNotCa = false;  // ... through an intermediate that is no authority
     std::string countersFile;
     bool pretty = false;        // requests on standard output as readable blocks, not JSON
+    int uiPort = -1;            // the integration view's port on 127.0.0.1; -1: no view, 0: any free port
 };
 
 // Reads the command line into `options`; on a mistake returns false and says why in `error`.
