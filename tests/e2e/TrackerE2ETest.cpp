@@ -465,7 +465,7 @@ TEST_F(DeliveryE2ETest, TheStatusTellsWhatWaitsWasRetriedAndDelivered) {
     EXPECT_GE(status["retried"].get<int>(), 2);
     EXPECT_EQ(status["delivered"], 0);
     EXPECT_EQ(status["waiting"], 2);
-    EXPECT_GT(status["waitingBytes"].get<int>(), 1000);
+    EXPECT_GT(status["waitingBytes"].get<int>(), 0);
     EXPECT_GE(status["oldestWaitingSeconds"].get<double>(), 0.0);
 
     collector_.setStatus(202);
