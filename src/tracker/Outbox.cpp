@@ -491,28 +491,20 @@ bool Outbox::store(EventKind kind, const HttpRequest& request) {
             }
         }
         // No intake (yet): written here, within the bound. Another process's batch is not waited
-        // for: the request goes to a library thread instead.
-        bool stored = false;
+        // for: the request is written all the same, by this listing's count, as a request the
+        // host was told is stored must survive this process; the next batch keeps the bound.
         {
             BoundedBatch batch(*impl.files, impl.maxRequests, impl.maxBytes, impl.boundLockWarned,
                                std::chrono::milliseconds(0));
-            if (!batch.waitedInVain()) {
-                if (!batch.admit(classOf(text), text.size())) return false;
-                stored = impl.files->writeRequest(id, text);
-                if (!stored) {
-                    DeliveryStatus::instance().dropped(impl.appId, DropReason::kNotStored);
-                    return false;
-                }
+            if (!batch.admit(classOf(text), text.size())) return false;
+            if (!impl.files->writeRequest(id, text)) {
+                DeliveryStatus::instance().dropped(impl.appId, DropReason::kNotStored);
+                return false;
             }
         }
-        if (stored) {
+        {
             const std::lock_guard<std::mutex> lock(impl.ownMutex);
             impl.ownFiles.insert(id);
-        } else {
-            const std::lock_guard<std::mutex> lock(impl.mutex);
-            impl.handedOnBytes += text.size();
-            impl.handedOn.push_back({id, std::move(text)});
-            ++impl.unwritten;
         }
         return true;
     } catch (const std::exception& e) {

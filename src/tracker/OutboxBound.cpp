@@ -45,8 +45,7 @@ BoundedBatch::BoundedBatch(OutboxFiles& files, std::size_t maxRequests, std::siz
         }
         if (outcome == Platform::FileClaim::Outcome::Held &&
             std::chrono::steady_clock::now() >= deadline && wait < kLockWait) {
-            waitedInVain_ = true;  // the caller may not wait: it hands its work on instead
-            return;
+            break;  // the caller may not wait: its own listing keeps the bound this once
         }
         if (outcome == Platform::FileClaim::Outcome::Unusable ||
             std::chrono::steady_clock::now() >= deadline) {

@@ -45,8 +45,6 @@ public:
     bool admit(RequestFile::Class kind, std::uintmax_t bytes);
     // Counts the request file `id` made after admit(); it may make room later in the batch.
     void added(const std::string& id, std::uintmax_t bytes, RequestFile::Class kind);
-    // Whether another batch held the lock for all of the wait.
-    bool waitedInVain() const { return waitedInVain_; }
 
 private:
     struct Entry {
@@ -68,7 +66,6 @@ private:
     std::size_t nextPurchase_ = 0;  // the same, for a purchase
     std::size_t count_ = 0;
     std::uintmax_t bytes_ = 0;
-    bool waitedInVain_ = false;
 };
 
 }  // namespace ORBA

@@ -229,8 +229,14 @@ TEST_F(OutboxPosixTest, WriterKilledMidStoreLeavesOnlyWholeRequests) {
     const fs::path app = root_ / "app-game";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::error_code error;
-    while (std::distance(fs::directory_iterator(app, error), fs::directory_iterator()) < 200 &&
-           std::chrono::steady_clock::now() < deadline) {
+    const auto requestFiles = [&] {
+        std::size_t count = 0;
+        for (fs::directory_iterator it(app, error), end; !error && it != end; it.increment(error)) {
+            count += it->path().extension() == ".req";
+        }
+        return count;
+    };
+    while (requestFiles() < 200 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ::kill(writer, SIGKILL);
