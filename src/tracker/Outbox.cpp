@@ -247,6 +247,14 @@ struct Outbox::Impl {
         std::stable_sort(items.begin(), items.end(),
                          [](const Item& a, const Item& b) { return a.id < b.id; });
 
+        // An ordinary in-app request followed in this batch by a full outbox's worth of newer
+        // ones would be made a file only to be dropped for them before the batch ends: it is
+        // dropped unwritten, which spares the disk a file made and removed per request in a burst.
+        std::vector<std::size_t> newerToWrite(items.size() + 1, 0);
+        for (std::size_t i = items.size(); i > 0; --i) {
+            newerToWrite[i - 1] = newerToWrite[i] + (items[i - 1].written ? 0 : 1);
+        }
+
         std::map<IntakePart*, std::size_t> reached;
         std::size_t done = 0;
         std::vector<std::string> written;
@@ -256,12 +264,18 @@ struct Outbox::Impl {
             for (; next < items.size(); ++next) {
                 const Item& item = items[next];
                 if (!item.written) {
-                    if (!batch) batch = newBatch();
                     const RequestFile::Class kind = classOf(*item.text);
-                    if (batch->admit(kind, item.text->size())) {
-                        if (!files->writeRequest(item.id, *item.text)) break;
-                        batch->added(item.id, item.text->size(), kind);
-                        written.push_back(item.id);
+                    if (kind == RequestFile::Class::InApp &&
+                        newerToWrite[next + 1] >= maxRequests) {
+                        log("full: dropped the oldest in-app request " + item.id);
+                        DeliveryStatus::instance().dropped(appId, DropReason::kNoRoom);
+                    } else {
+                        if (!batch) batch = newBatch();
+                        if (batch->admit(kind, item.text->size())) {
+                            if (!files->writeRequest(item.id, *item.text)) break;
+                            batch->added(item.id, item.text->size(), kind);
+                            written.push_back(item.id);
+                        }
                     }
                 }
                 if (item.part != nullptr) {
