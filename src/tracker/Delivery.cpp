@@ -267,6 +267,15 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
             next.appId, result.status,
             step.verdict == RetryStep::Verdict::Retry ? std::optional(step.delay) : std::nullopt);
         if (step.verdict == RetryStep::Verdict::Retry) {
+            if (failures == 0) {
+                // Once a request, not once an attempt: an outage would flood the log.
+                Core::Logger::Log(
+                    "Stored request of app " + next.appId +
+                    (result.status == 0
+                         ? std::string(" got no answer: check that the endpoint is reachable and trusted")
+                         : " was answered " + std::to_string(result.status)) +
+                    "; it is tried again");
+            }
             ++failures;
             clock.waitFor(lock, engine->changed, step.delay, [&] { return engine->stopping.load(); });
             continue;

@@ -191,7 +191,23 @@ SendResult TrackerClient::post(const std::string& url, std::string body, EventKi
     } else if (status < 200 || status > 299) {
         counts.dropped(appId_, DropReason::kRefused);
     }
+    if (status < 200 || status > 299) logFailure(status, kind);
     return status;
+}
+
+void TrackerClient::logFailure(SendResult status, EventKind kind) const {
+    std::string line = std::string("Request ") + kindWord(kind) + " of app " + appId_;
+    if (status == 0) {
+        line += " got no answer: check that the endpoint is reachable";
+        line += endpoint_.caFile.empty() ? " and trusted by the system"
+                                         : " and that caFile names the authority it is signed by";
+    } else if (status == 401 || status == 403) {
+        line += " was refused with status " + std::to_string(status) +
+                ": check the dev key and the app id";
+    } else {
+        line += " was refused with status " + std::to_string(status);
+    }
+    Core::Logger::Log(line);
 }
 
 std::string TrackerClient::urlFor(EventKind kind) const {

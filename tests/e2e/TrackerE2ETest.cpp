@@ -31,11 +31,13 @@
 #include <gtest/gtest.h>
 
 #include "SharedLibrary.h"
+#include "orba/Logger.h"
 #include "orba/Plugin.h"
 #include "orba/orba.h"
 #include "platform/IdentityStore.h"
 #include "platform/OutboxFolder.h"
 #include "support/Collector.h"
+#include "support/DebugOutputCapture.h"
 #include "support/FakeSteam.h"
 #include "support/RecordingModule.h"
 #include "tracker/Delivery.h"
@@ -204,6 +206,30 @@ TEST_F(TrackerE2ETest, UnreachableOrUntrustedServersAcceptNothing) {
     // Wine lets the request's head out before the certificate check closes it, so the collector
     // may see an unsigned fragment; it must never have accepted one.
     for (const auto& line : requests()) EXPECT_NE(line["status"], 202) << line.dump();
+
+    // Each failure is told once, with what to check: no answer, a wrong dev key, an unreadable
+    // authority file.
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
+    OrbaTest::DebugOutputCapture capture;
+    run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":")" + appId_ +
+        R"(","endpoint":"https://localhost:9"}}})");
+    run(initNative(R"(,"key":"wrong")"));
+    run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":")" + appId_ +
+        R"(","endpoint":"https://localhost:9","caFile":"/no/such/ca.pem"}}})");
+    ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
+    const std::string log = capture.finish();
+    const std::string request = "Request first_open of app " + appId_;
+    EXPECT_NE(log.find(request + " got no answer: check that the endpoint is reachable and trusted "
+                                 "by the system\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(request + " was refused with status 403: check the dev key and the app id\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("caFile \"/no/such/ca.pem\" cannot be read: no request will be trusted until "
+                       "it can\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(TrackerE2ETest, SteamGameReportsUnderItsSteamAppId) {
