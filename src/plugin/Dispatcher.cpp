@@ -37,6 +37,32 @@ void logBoundaryError(const char* message) noexcept {
     }
 }
 
+constexpr std::string_view kCommands[] = {
+    Keys::kInitTracker, Keys::kSetEnable,        Keys::kFlushTracker,
+    Keys::kSetCommonContext, Keys::kSendEvent,   Keys::kSendRevenueEvent,
+    Keys::kSuccessSignIn,    Keys::kSuccessSignOut, Keys::kPlayerChange};
+
+bool isKnownCommand(const std::string& name) {
+    for (const std::string_view command : kCommands) {
+        if (name == command) return true;
+    }
+    return false;
+}
+
+// A name that is none of the commands: one line, whether or not the gate is open, with the right
+// spelling when only the case differs.
+void logUnknownCommand(const std::string& name) {
+    for (const std::string_view command : kCommands) {
+        if (Core::StringUtil::isEqual(name, std::string(command), Core::CaseInSensitive)) {
+            Core::Logger::Log("Command \"" + name + "\" not run: command names are case-sensitive; "
+                              "did you mean \"" + std::string(command) + "\"?");
+            return;
+        }
+    }
+    Core::Logger::Log(name.empty() ? std::string("Command not run: it has no \"event\" name")
+                                   : "Command \"" + name + "\" not run: no such command");
+}
+
 }  // namespace
 
 PluginState& pluginState() {
@@ -52,6 +78,10 @@ void dispatchCommandText(std::string text) {
     const std::string name = root[Keys::kEvent].asString();
     const bool hasBody = root.contains(Keys::kBody);
     PluginState& state = pluginState();
+    if (!isKnownCommand(name)) {
+        logUnknownCommand(name);
+        return;
+    }
 
     if (isCommand(name, Keys::kInitTracker)) {
         if (hasBody) runInitTracker(root.at(Keys::kBody));
@@ -90,7 +120,10 @@ extern "C" const ORBA::OrbaPluginInterface* createOrbaPluginInterface() {
 }
 
 void TriggerOrbaThirdPartyTrackerEventCallbackFunc(const char* command) {
-    if (command == nullptr) return;
+    if (command == nullptr) {
+        ORBA::logBoundaryError("Command not run: the command text is NULL");
+        return;
+    }
     try {
         // Measured without reading past the limit: the text may be far longer.
         const std::size_t length = strnlen(command, ORBA::kMaxCommandBytes + 1);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "orba/Logger.h"
+
 namespace ORBA {
 namespace {
 
@@ -13,7 +15,11 @@ OndrixNativeModuleImpl::OndrixNativeModuleImpl(std::shared_ptr<const TrackerServ
     : ReportingModule(kNativePolicy, std::move(services)) {}
 
 bool OndrixNativeModuleImpl::init(const TrackerConfig& config) {
-    if (config.appId.empty()) return false;
+    if (config.appId.empty()) {
+        Core::Logger::Log("InitTracker: no \"appId\" in \"config\"; nothing is reported until an "
+                          "InitTracker names one");
+        return false;
+    }
     mutableReporter().configure(config.devKey, config.appId, config.appVersion, false,
                                 endpointFrom(config));
     return true;

@@ -1,3 +1,4 @@
+#include "orba/Logger.h"
 #include "tracker/SteamModule.h"
 
 #include <string>
@@ -30,7 +31,12 @@ bool OndrixSteamModuleImpl::init(const TrackerConfig& config) {
     // The running game's Steam app id wins; without the Steam API the configured one stands in.
     const bool steamApiStarted = api.init();
     std::string steamAppId = steamApiStarted ? std::to_string(api.appId()) : config.steamAppId;
-    if (steamAppId.empty()) return false;
+    if (steamAppId.empty()) {
+        Core::Logger::Log("InitTracker: no Steam app id (Steam is not running and \"config\" has no "
+                          "\"steamAppId\"); nothing is reported until an InitTracker names one, or "
+                          "\"isSteam\": false for the plain PC module");
+        return false;
+    }
     // The configured app version is not reported: the build id stands in for it.
     mutableReporter().configure(config.devKey, std::move(steamAppId), std::string(),
                                 steamApiStarted, endpointFrom(config));

@@ -29,7 +29,7 @@ TEST_F(DispatcherTest, InterfaceRecordIsOneFixedCallback) {
     EXPECT_EQ(sizeof(ORBA::OrbaPluginInterface), sizeof(void*));
 }
 
-TEST_F(DispatcherTest, GatedCommandsWaitForTheGateSilently) {
+TEST_F(DispatcherTest, GatedCommandsWaitForTheGateSilentlyAndUnknownOnesAreTold) {
     ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
     DebugOutputCapture capture;
     run(R"({"event":"SendEvent","body":{"eventName":"e"}})");
@@ -37,10 +37,18 @@ TEST_F(DispatcherTest, GatedCommandsWaitForTheGateSilently) {
     run(R"({"event":"SuccessSignOut"})");
     run(R"({"event":"SetEnable","body":{"enable":"true"}})");
     EXPECT_FALSE(enabled());
-    run(R"([1,2,3])");
-    run(R"("SetEnable")");
-    run(R"({"event":"initTracker","body":{"isSteam":false,"config":{"appId":"a"}}})");
     EXPECT_EQ(capture.finish(), "");
+
+    // Not commands at all: told whatever the gate's state, with the spelling meant.
+    DebugOutputCapture told;
+    run(R"([1,2,3])");
+    run(R"({"event":"initTracker","body":{"isSteam":false,"config":{"appId":"a"}}})");
+    run(R"({"event":"Launch"})");
+    EXPECT_EQ(told.finish(),
+              "Command not run: it has no \"event\" name\n"
+              "Command \"initTracker\" not run: command names are case-sensitive; did you mean "
+              "\"InitTracker\"?\n"
+              "Command \"Launch\" not run: no such command\n");
     EXPECT_TRUE(log.calls.empty());
     EXPECT_EQ(ORBA::sharedContext()->did, "");
 }

@@ -40,7 +40,8 @@ TEST(LibraryExportsTest, HostFindsTheEntryPointsByName) {
     trigger(nullptr);
     EXPECT_EQ(capture.finish(),
               "[json.exception.parse_error.101] parse error at line 1, column 2: syntax error while "
-              "parsing object key - unexpected end of input; expected string literal\n");
+              "parsing object key - unexpected end of input; expected string literal\n"
+              "Command not run: the command text is NULL\n");
     setLog(false);
 }
 
