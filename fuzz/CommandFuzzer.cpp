@@ -62,6 +62,10 @@ std::shared_ptr<const ORBA::TrackerServices> makeFakeServices() {
         if (std::optional<std::string> next = update(current)) stored = *next;
         return stored;
     };
+    services.removeValue = [](const std::string& name) {
+        world().store.erase(name);
+        return true;
+    };
     services.makeUuid = [] { return "uuid-" + std::to_string(++world().uuidsMade); };
     services.osVersion = [] { return std::string("10.0.19045.3803"); };
     // Accepted and refused answers alternate, so that both outcomes follow a send.
@@ -74,6 +78,9 @@ void resetTracker() {
     ORBA::PluginState& state = ORBA::pluginState();
     state.trackerEnabled = false;
     state.activeModule.reset();
+    state.consent = ORBA::ConsentDecision::None;
+    state.consentRequired = false;
+    state.heldLaunch = ORBA::PluginState::HeldLaunch::None;
     ORBA::setModuleFactory(ORBA::builtInModuleFactory(makeFakeServices()));
     *ORBA::sharedContext() = ORBA::OndrixContext();
 }

@@ -14,6 +14,15 @@ namespace Platform {
 // takes more than `maxBytes` bytes (terminator included).
 std::string readIdentityValue(const std::string& name, std::size_t maxBytes);
 
+// The value `name` as readIdentityValue gives it, for values no earlier version kept: the places
+// those versions wrote to are not looked in, so a value that is absent costs one lookup.
+std::string readOwnIdentityValue(const std::string& name, std::size_t maxBytes);
+
+// Removes the value `name`, from the places earlier versions kept it too, under the lock that
+// updates take, so that the next read finds nothing. True when no value is left; on failure prints
+// the error line that writeIdentityValue would and returns false.
+bool removeIdentityValue(const std::string& name);
+
 // Stores `value` under `name`, keeping every other value. On failure prints one line to standard
 // output ("Error opening key %d\n" or "Error setting key %d\n" with the system error code) and
 // returns false.

@@ -76,6 +76,16 @@ void IdentityStoreFile::set(std::string_view name, std::string_view value) {
     text_.replace(start, text_.find('\n', start) - start, line);
 }
 
+bool IdentityStoreFile::erase(std::string_view name) {
+    // Every line of that name, so that a hand-written second one does not come to light.
+    bool erased = false;
+    for (std::size_t start = lineOf(name); start != std::string::npos; start = lineOf(name)) {
+        text_.erase(start, text_.find('\n', start) + 1 - start);
+        erased = true;
+    }
+    return erased;
+}
+
 bool isStorableName(std::string_view name) { return name.find('\0') == std::string_view::npos; }
 
 std::string escapeIdentityName(std::string_view name) {

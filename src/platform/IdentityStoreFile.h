@@ -34,6 +34,9 @@ public:
     // The name and value must pass isStorableName and isStorableValue.
     void set(std::string_view name, std::string_view value);
 
+    // Removes every line named `name`; true when there was one.
+    bool erase(std::string_view name);
+
     // The file's text: every line, each ended by '\n'.
     const std::string& serialise() const { return text_; }
 

@@ -19,6 +19,8 @@ inline constexpr std::string_view kSuccessSignIn = "SuccessSignIn";
 inline constexpr std::string_view kSuccessSignOut = "SuccessSignOut";
 inline constexpr std::string_view kPlayerChange = "PlayerChange";
 inline constexpr std::string_view kFlushTracker = "FlushTracker";
+inline constexpr std::string_view kSetConsent = "SetConsent";
+inline constexpr std::string_view kForgetInstall = "ForgetInstall";
 
 inline constexpr std::string_view kEnable = "enable";
 inline constexpr std::string_view kTimeoutMs = "timeoutMs";
@@ -34,6 +36,8 @@ inline constexpr std::string_view kEndpoint = "endpoint";
 inline constexpr std::string_view kCaFile = "caFile";
 inline constexpr std::string_view kDelivery = "delivery";
 inline constexpr std::string_view kOutboxMaxBytes = "outboxMaxBytes";
+inline constexpr std::string_view kConsent = "consent";
+inline constexpr std::string_view kGranted = "granted";
 
 inline constexpr std::string_view kDid = "did";
 inline constexpr std::string_view kAnalyticsId = "analyticsId";

@@ -10,6 +10,7 @@
 #include "orba/Logger.h"
 #include "orba/StringUtil.h"
 #include "plugin/CommandKeys.h"
+#include "plugin/ConsentCommands.h"
 #include "plugin/DeliveryCommands.h"
 #include "plugin/Dispatcher.h"
 #include "plugin/EventCommands.h"
@@ -89,7 +90,15 @@ void dispatchCommandText(std::string text) {
         const JsonValue body = root.at(Keys::kBody);
         if (body.contains(Keys::kEnable) && body.at(Keys::kEnable).is(JsonKind::Boolean)) {
             state.trackerEnabled = body.at(Keys::kEnable).asBool();
+            reportHeldLaunch();
         }
+    } else if (isCommand(name, Keys::kSetConsent)) {
+        // Not gated: a player's "no" counts whether or not the host reports at the moment.
+        runSetConsent(hasBody ? root.at(Keys::kBody) : JsonValue());
+        return;
+    } else if (isCommand(name, Keys::kForgetInstall)) {
+        runForgetInstall(hasBody ? root.at(Keys::kBody) : JsonValue());
+        return;
     } else if (isCommand(name, Keys::kFlushTracker)) {
         // Not gated: what was stored before a SetEnable false still deserves its flush.
         runFlushTracker(hasBody ? root.at(Keys::kBody) : JsonValue());
@@ -97,6 +106,12 @@ void dispatchCommandText(std::string text) {
     }
 
     if (!state.trackerEnabled) return;
+    const bool reports = isCommand(name, Keys::kSendEvent) || isCommand(name, Keys::kSendRevenueEvent);
+    if (reports && !state.reportingAllowed()) {
+        // Dropped, not queued: nothing about the player is built or kept before a yes.
+        Core::Logger::Log(name + " dropped: the player has not agreed to reporting");
+        return;
+    }
 
     if (isCommand(name, Keys::kSetCommonContext)) {
         if (hasBody) applyCommonContext(sharedContext(), root.at(Keys::kBody));

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "orba/Logger.h"
 #include "plugin/CommandKeys.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
@@ -11,14 +12,7 @@
 namespace ORBA {
 namespace {
 
-ModuleFactory platformModuleFactory() {
-    // One set for the process, so that what it learnt of the store outlives each InitTracker.
-    // Never destroyed, as the rest of the process-wide state (see pluginState).
-    static const std::shared_ptr<const TrackerServices>& services =
-        *new std::shared_ptr<const TrackerServices>(
-            std::make_shared<const TrackerServices>(platformTrackerServices()));
-    return builtInModuleFactory(services);
-}
+ModuleFactory platformModuleFactory() { return builtInModuleFactory(platformServices()); }
 
 ModuleFactory& moduleFactory() {
     static ModuleFactory& factory = *new ModuleFactory(platformModuleFactory());
@@ -32,7 +26,46 @@ bool selectsSteam(const JsonValue& body) {
     return !isSteam.is(JsonKind::Boolean) || isSteam.asBool();
 }
 
+// Reads the player's decision for the app id the module now reports under, once per InitTracker.
+void readConsentOf(const IOndrixModule& module, bool required) {
+    PluginState& state = pluginState();
+    state.consentRequired = required;
+    state.heldLaunch = PluginState::HeldLaunch::None;
+    const std::string appId = module.reportingAppId();
+    const TrackerServices* services = module.services();
+    state.consent = appId.empty() || services == nullptr ? ConsentDecision::None
+                                                        : readConsent(*services, appId);
+    if (state.consent == ConsentDecision::Revoked) {
+        Core::Logger::Log("The player declined reporting for app " + appId + ": nothing is reported");
+    } else if (!state.reportingAllowed()) {
+        Core::Logger::Log("Consent required: nothing is reported for app " + appId +
+                          " until the player agrees");
+    }
+}
+
+// An account change while the player's decision holds reports back: the id is kept in memory for
+// the launch a grant reports.
+bool holdAccountChange(IOndrixModule& module, const std::string& accountId) {
+    PluginState& state = pluginState();
+    if (state.reportingAllowed()) return false;
+    module.holdSession();
+    module.setCustomerUserId(accountId);
+    if (state.heldLaunch == PluginState::HeldLaunch::None) {
+        state.heldLaunch = PluginState::HeldLaunch::AccountChange;
+    }
+    return true;
+}
+
 }  // namespace
+
+const std::shared_ptr<const TrackerServices>& platformServices() {
+    // One set for the process, so that what it learnt of the store outlives each InitTracker.
+    // Never destroyed, as the rest of the process-wide state (see pluginState).
+    static const std::shared_ptr<const TrackerServices>& services =
+        *new std::shared_ptr<const TrackerServices>(
+            std::make_shared<const TrackerServices>(platformTrackerServices()));
+    return services;
+}
 
 ModuleFactory builtInModuleFactory(std::shared_ptr<const TrackerServices> services) {
     return [services = std::move(services)](bool steam) -> std::unique_ptr<IOndrixModule> {
@@ -52,8 +85,14 @@ void runInitTracker(JsonValue body) {
     state.activeModule = moduleFactory()(selectsSteam(body));
     previous.reset();
 
-    if (!state.activeModule || !state.activeModule->init(readTrackerConfig(body))) return;
-    state.activeModule->startSession(false);
+    const TrackerConfig config = readTrackerConfig(body);
+    if (!state.activeModule || !state.activeModule->init(config)) return;
+    readConsentOf(*state.activeModule, config.consentRequired);
+    if (state.reportingAllowed()) {
+        state.activeModule->startSession(false);
+    } else {
+        state.heldLaunch = PluginState::HeldLaunch::Start;
+    }
     applyCommonContext(sharedContext(), std::move(body));
     state.trackerEnabled = true;
 }
@@ -66,7 +105,7 @@ void runAccountChange(const JsonValue& command) {
     const JsonValue& data = body.at(Keys::kData);
     const std::string accountId =
         data.contains(Keys::kAccountId) ? data.at(Keys::kAccountId).asString() : std::string();
-    if (accountId.empty()) return;
+    if (accountId.empty() || holdAccountChange(*module, accountId)) return;
 
     module->holdSession();
     module->setCustomerUserId(accountId);
@@ -75,7 +114,7 @@ void runAccountChange(const JsonValue& command) {
 
 void runSignOut() {
     IOndrixModule* module = pluginState().activeModule.get();
-    if (module == nullptr) return;
+    if (module == nullptr || holdAccountChange(*module, std::string())) return;
     module->holdSession();
     module->setCustomerUserId(std::string());
     module->startSession(true);

@@ -20,6 +20,9 @@ ModuleFactory builtInModuleFactory(std::shared_ptr<const TrackerServices> servic
 // services); empty restores the default: the built-in modules with the platform's services.
 void setModuleFactory(ModuleFactory factory);
 
+// The platform's services, one set for the process.
+const std::shared_ptr<const TrackerServices>& platformServices();
+
 // Installs a new module, configures it from InitTracker's body and, when that succeeds, starts
 // the session, takes the body's context and opens the gate.
 void runInitTracker(JsonValue body);

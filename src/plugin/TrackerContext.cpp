@@ -84,6 +84,15 @@ TrackerConfig readTrackerConfig(const JsonValue& body) {
                               "keeping the built-in bound");
         }
     }
+    if (source.contains(Keys::kConsent)) {
+        // Read as required whatever it says: a misspelt value must not report a player the studio
+        // meant to ask first.
+        config.consentRequired = true;
+        const JsonValue& consent = source.at(Keys::kConsent);
+        if (!consent.is(JsonKind::String) || consent.asString() != "required") {
+            Core::Logger::Log("Unknown \"consent\" (\"required\" expected); waiting for the player's consent");
+        }
+    }
     return config;
 }
 

@@ -14,6 +14,7 @@
 #include "orba/Logger.h"
 #include "platform/BackgroundThread.h"
 #include "platform/OutboxFolder.h"
+#include "tracker/Consent.h"
 #include "tracker/DeliveryStatus.h"
 #include "tracker/Outbox.h"
 
@@ -92,6 +93,8 @@ DeliveryEnvironment platformDeliveryEnvironment() {
         thread_local std::minstd_rand random(std::random_device{}());
         return std::uniform_real_distribution<double>(0.0, 1.0)(random);
     };
+    // A player's revoke, made in any process of the user, stops what waits here at once.
+    environment.deliveryAllowed = platformDeliveryAllowed;
     return environment;
 }
 

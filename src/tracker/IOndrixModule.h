@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tracker/TrackerConfig.h"
+#include "tracker/TrackerServices.h"
 
 namespace ORBA {
 
@@ -27,6 +28,11 @@ public:
     // held a second time beside the command's own value.
     virtual void sendEvent(const std::string& eventName, nlohmann::json eventParameters,
                            nlohmann::json customParameters, std::string customAttributesJson) = 0;
+
+    // The app id a successful init reports under; empty before one.
+    virtual std::string reportingAppId() const { return std::string(); }
+    // The services the module reports through (its identity store); null when it has none.
+    virtual const TrackerServices* services() const { return nullptr; }
 };
 
 }  // namespace ORBA

@@ -53,6 +53,7 @@ public:
     const std::string& appVersion() const { return appVersion_; }
     const std::string& customerUserId() const { return customerUserId_; }
     const Endpoint& endpoint() const { return endpoint_; }
+    const TrackerServices& services() const { return *services_; }
 
 private:
     // A module whose init failed has no app id to report under.

@@ -26,6 +26,9 @@ public:
                              std::move(customAttributesJson));
     }
 
+    std::string reportingAppId() const override { return reporter_->appId(); }
+    const TrackerServices* services() const override { return &reporter_->services(); }
+
     const Reporter& reporter() const { return *reporter_; }
 
 protected:

@@ -210,6 +210,17 @@ void TrackerClient::logFailure(SendResult status, EventKind kind) const {
     Core::Logger::Log(line);
 }
 
+bool forgetInstallIdentity(const TrackerServices& services, const std::string& appId) {
+    const std::string uuidName = std::string(kUuidName) + "_" + appId;
+    const std::string counterName = std::string(kCounterName) + "_" + appId;
+    if (!services.removeValue) return false;
+    // The counter first: a counter left without its id would make the next launch a session.
+    const bool counterGone = services.removeValue(counterName);
+    const bool uuidGone = services.removeValue(uuidName);
+    services.knownValues->forget(uuidName);
+    return counterGone && uuidGone;
+}
+
 std::string TrackerClient::urlFor(EventKind kind) const {
     return endpoint_.baseUrl + "/v1.0/c2s/" + kindWord(kind) + "/app/" + flavor_.pathWord + "/" +
            pathSegment(appId_);

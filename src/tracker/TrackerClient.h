@@ -90,6 +90,11 @@ private:
     bool steamIdEnabled_;
 };
 
+// Removes the install id and launch counter of `appId` from the store and from what this process
+// learnt of them, so that the next launch is a first one with a new id. False when the store kept
+// either of them.
+bool forgetInstallIdentity(const TrackerServices& services, const std::string& appId);
+
 // Reads a counter text the way strtol does (leading blanks, optional sign, digits; anything
 // after the digits ignored). Returns false when no number starts the text or it leaves the
 // signed 32-bit range.

@@ -17,6 +17,8 @@ struct TrackerConfig {
     bool backgroundDelivery = false;
     // "outboxMaxBytes": the bound in bytes of the app id's outbox; 0 for the built-in one.
     std::size_t outboxMaxBytes = 0;
+    // "consent": "required": nothing is reported until the player's grant is stored.
+    bool consentRequired = false;
 };
 
 }  // namespace ORBA

@@ -11,6 +11,8 @@ TrackerServices platformTrackerServices() {
     services.readValue = Platform::readIdentityValue;
     services.writeValue = Platform::writeIdentityValue;
     services.updateValue = Platform::updateIdentityValue;
+    services.removeValue = Platform::removeIdentityValue;
+    services.readOwnValue = Platform::readOwnIdentityValue;
     services.makeUuid = Platform::makeUuid;
     // Read once: the system does not change under a running game, and reading it is a system
     // call on the host's thread for every request.

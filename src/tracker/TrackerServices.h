@@ -30,6 +30,11 @@ public:
         const std::lock_guard<std::mutex> hold(mutex_);
         values_[name] = value;
     }
+    // For a value removed from the store: the next need reads it again.
+    void forget(const std::string& name) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        values_.erase(name);
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -46,6 +51,11 @@ struct TrackerServices {
         const std::string& name, std::size_t maxBytes,
         const std::function<std::optional<std::string>(const std::string& current)>& update)>
         updateValue;
+    // Removes `name` from the store; true when no value is left. None: nothing can be removed.
+    std::function<bool(const std::string& name)> removeValue;
+    // Reads a value that no earlier version kept, without looking where those versions kept
+    // theirs. None: readValue stands in.
+    std::function<std::string(const std::string& name, std::size_t maxBytes)> readOwnValue;
     std::function<std::string()> makeUuid;
     std::function<std::string()> osVersion;
     // Posts `request` now and returns the HTTP status, 0 when no answer came.

@@ -710,4 +710,122 @@ TEST_F(DeliveryE2ETest, AKilledProcessLosesNothingStored) {
 }
 #endif
 
+// The player decides: with "consent": "required" nothing about the player is made, stored or sent
+// before a grant; a revoke erases what waits and holds in every later process until a grant; an
+// install can be forgotten. Decisions and identity live in the real store, shared by the processes.
+
+const char kConsentRequired[] = R"(,"delivery":"background","consent":"required")";
+
+std::string setConsent(bool granted, const std::string& appId = "") {
+    return std::string(R"({"event":"SetConsent","body":{"granted":)") + (granted ? "true" : "false") +
+           (appId.empty() ? "" : R"(,"appId":")" + appId + "\"") + "}}";
+}
+
+class ConsentE2ETest : public DeliveryE2ETest {
+protected:
+    std::string value(const std::string& baseName) const {
+        return ORBA::Platform::readIdentityValue(baseName + "_" + appId_, 2048);
+    }
+    // Request files of this test's app left in the outbox.
+    std::size_t storedRequests() const {
+        namespace fs = std::filesystem;
+        const fs::path folder =
+            fs::u8path(ORBA::Platform::outboxFolder()) / ORBA::RequestFile::appFolderName(appId_);
+        std::size_t count = 0;
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            if (it->path().extension() == ".req") ++count;
+        }
+        return count;
+    }
+    // The event names ("" for a launch) and kinds delivered, in order.
+    std::vector<std::string> deliveredKinds() const {
+        std::vector<std::string> kinds;
+        for (const auto& line : delivered()) {
+            const std::string path = line["path"];
+            const std::string kind = path.substr(10, path.find('/', 10) - 10);
+            const nlohmann::json sent = body(line);
+            kinds.push_back(kind == "inapp" ? "inapp:" + sent["event_name"].get<std::string>() : kind);
+        }
+        return kinds;
+    }
+};
+
+TEST_F(ConsentE2ETest, NothingIsMadeBeforeAGrantAndTheLaunchFollowsIt) {
+    run(initNative(kConsentRequired));
+    run(sendEvent("before"));
+    run(R"({"event":"SuccessSignIn","body":{"data":{"accountId":"p-1"}}})");
+    run(R"({"event":"SendRevenueEvent","body":{"data":{"revenue":1}}})");
+    run(flush(2000));
+    EXPECT_TRUE(requests().empty());
+    EXPECT_EQ(value("ZQ_uuid"), "");
+    EXPECT_EQ(value("ZQ_counter"), "");
+    EXPECT_EQ(storedRequests(), 0u);
+
+    run(setConsent(true));
+    EXPECT_EQ(value("ZQ_consent"), "granted");
+    run(sendEvent("after"));
+    run(flush(20000));
+    EXPECT_EQ(deliveredKinds(), (std::vector<std::string>{"first_open", "inapp:after"}));
+    const auto lines = delivered();
+    ASSERT_EQ(lines.size(), 2u);
+    // The sign-in made while waiting goes with the launch the grant reports.
+    EXPECT_EQ(body(lines[0])["customer_user_id"], "p-1");
+    EXPECT_EQ(value("ZQ_uuid").size(), 36u);
+    EXPECT_EQ(value("ZQ_counter"), "1");
+
+    // Bodies that decide nothing change nothing.
+    run(R"({"event":"SetConsent","body":{"granted":"false"}})");
+    run(R"({"event":"SetConsent","body":{}})");
+    run(R"({"event":"SetConsent"})");
+    EXPECT_EQ(value("ZQ_consent"), "granted");
+}
+
+TEST_F(ConsentE2ETest, ARevokeErasesWhatWaitsAndHoldsAcrossRestartsUntilAGrant) {
+    collector_.setStatus(503);
+    runHost({initNative(kBackground), sendEvent("one")});
+    EXPECT_EQ(counter(appId_), "1");
+    // Said before any InitTracker: the body names the app.
+    runHost({setConsent(false, appId_)});
+    EXPECT_EQ(value("ZQ_consent"), "revoked");
+    EXPECT_EQ(storedRequests(), 0u);
+
+    // Without "consent": "required" too, a stored revoke holds.
+    collector_.setStatus(202);
+    runHost({initNative(kBackground), sendEvent("two"), flush(3000)});
+    runHost({initNative(), sendEvent("three")});
+    EXPECT_TRUE(delivered().empty());
+    EXPECT_EQ(storedRequests(), 0u);
+    EXPECT_EQ(counter(appId_), "1");
+
+    runHost({initNative(kBackground), setConsent(true), sendEvent("four"), flush(20000)});
+    EXPECT_EQ(deliveredKinds(), (std::vector<std::string>{"first_open", "inapp:four"}));
+    EXPECT_EQ(counter(appId_), "2");
+}
+
+TEST_F(ConsentE2ETest, AForgottenInstallStartsAgainWithANewId) {
+    ORBA::Platform::writeIdentityValue("ZQ_counter_" + appId_, "5");
+    collector_.setStatus(503);
+    runHost({initNative(kBackground), setConsent(true), sendEvent("old")});
+    const std::string before = value("ZQ_uuid");
+    ASSERT_EQ(before.size(), 36u);
+
+    runHost({R"({"event":"ForgetInstall","body":{"appId":")" + appId_ + "\"}}"});
+    EXPECT_EQ(value("ZQ_uuid"), "");
+    EXPECT_EQ(value("ZQ_counter"), "");
+    EXPECT_EQ(storedRequests(), 0u);
+    // The player's decision is not data about play: it stays.
+    EXPECT_EQ(value("ZQ_consent"), "granted");
+
+    collector_.setStatus(202);
+    runHost({initNative(kBackground), flush(20000)});
+    const auto lines = delivered();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["path"], "/v1.0/c2s/first_open/app/nativepc/" + appId_);
+    const std::string after = body(lines[0])["device_ids"][0]["value"];
+    EXPECT_EQ(after.size(), 36u);
+    EXPECT_NE(after, before);
+    EXPECT_EQ(value("ZQ_uuid"), after);
+}
+
 }  // namespace

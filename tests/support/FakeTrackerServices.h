@@ -38,6 +38,10 @@ public:
             store[name] = *next;
             return *next;
         };
+        services.removeValue = [this](const std::string& name) {
+            store.erase(name);
+            return true;
+        };
         services.knownValues = std::make_shared<ORBA::KnownValues>();
         services.makeUuid = [this] { return "uuid-" + std::to_string(++uuidsMade); };
         services.osVersion = [] { return std::string("10.0.19045.3803"); };

@@ -91,6 +91,9 @@ private:
     static void reset() {
         ORBA::pluginState().trackerEnabled = false;
         ORBA::pluginState().activeModule.reset();
+        ORBA::pluginState().consent = ORBA::ConsentDecision::None;
+        ORBA::pluginState().consentRequired = false;
+        ORBA::pluginState().heldLaunch = ORBA::PluginState::HeldLaunch::None;
         *ORBA::sharedContext() = ORBA::OndrixContext();
         ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
     }

@@ -223,6 +223,38 @@ TEST_F(IdentityStorePosixTest, ValuesOfTheSingleFileAreReadAndMovedButItIsNeverW
     EXPECT_EQ(readIdentityValue("ZQ_uuid_3", 2048), "new");
 }
 
+// A removed value reads as absent afterwards: its bucket goes, other lines of it stay, and one that
+// the single file of earlier versions still holds is not read back from there.
+TEST_F(IdentityStorePosixTest, RemovedValuesStayGoneWhereverTheyWereKept) {
+    using ORBA::Platform::removeIdentityValue;
+    ASSERT_TRUE(writeIdentityValue("ZQ_uuid_a", "ua"));
+    EXPECT_TRUE(removeIdentityValue("ZQ_uuid_a"));
+    EXPECT_FALSE(fs::exists(bucket("ZQ_uuid_a")));
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_a", 2048), "");
+    EXPECT_TRUE(removeIdentityValue("ZQ_uuid_a"));
+
+    fs::create_directories(buckets());
+    std::ofstream(bucket("ZQ_uuid_b")) << "# note\nZQ_uuid_b=ub\nZQ_uuid_x=other\nZQ_uuid_b=again\n";
+    EXPECT_TRUE(removeIdentityValue("ZQ_uuid_b"));
+    EXPECT_EQ(readText(bucket("ZQ_uuid_b")), "# note\nZQ_uuid_x=other\n");
+    EXPECT_EQ(permissions(bucket("ZQ_uuid_b")), 0600u);
+
+    std::ofstream(file()) << "ZQ_uuid_1=u1\n";
+    EXPECT_TRUE(removeIdentityValue("ZQ_uuid_1"));
+    EXPECT_EQ(readIdentityValue("ZQ_uuid_1", 2048), "");
+    EXPECT_EQ(readText(file()), "ZQ_uuid_1=u1\n");
+    EXPECT_EQ(updateIdentityValue("ZQ_uuid_1", 2048,
+                                  [](const std::string& current) -> std::optional<std::string> {
+                                      if (!current.empty()) return std::nullopt;
+                                      return std::string("fresh");
+                                  }),
+              "fresh");
+    // What no earlier version kept is never looked for in their file.
+    std::ofstream(file()) << "ZQ_consent_1=revoked\n";
+    EXPECT_EQ(ORBA::Platform::readOwnIdentityValue("ZQ_consent_1", 64), "");
+    EXPECT_EQ(ORBA::Platform::readOwnIdentityValue("ZQ_uuid_1", 64), "fresh");
+}
+
 TEST_F(IdentityStorePosixTest, FallsBackToHomeWhenStateHomeIsUnusable) {
     for (const char* stateHome : {static_cast<const char*>(nullptr), "", "relative/state"}) {
         ScopedEnv env("XDG_STATE_HOME", stateHome);

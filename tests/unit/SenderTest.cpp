@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -178,9 +179,11 @@ protected:
         fs::remove_all(root_, error);
     }
 
-    std::unique_ptr<Delivery> makeDelivery(const std::shared_ptr<FakePoster>& poster,
-                                           std::shared_ptr<ORBA::DeliveryClock> clock) {
+    std::unique_ptr<Delivery> makeDelivery(
+        const std::shared_ptr<FakePoster>& poster, std::shared_ptr<ORBA::DeliveryClock> clock,
+        std::function<bool(const std::string&)> deliveryAllowed = nullptr) {
         ORBA::DeliveryEnvironment environment;
+        environment.deliveryAllowed = std::move(deliveryAllowed);
         environment.post = [poster](const HttpRequest& request) { return (*poster)(request); };
         environment.outboxFolder = [this] { return root_.u8string(); };
         environment.clock = std::move(clock);
@@ -304,6 +307,41 @@ TEST_F(SenderTest, FlushWaitsForOwnRequestsWhoeverSendsThem) {
     EXPECT_TRUE(requestFiles().empty());
     // Nothing of its own waits: a flush with nothing stored returns at once.
     EXPECT_TRUE(first->flush(milliseconds(0)));
+}
+
+TEST_F(SenderTest, ARevokeMadeElsewhereStopsDeliveryUntilAGrant) {
+    // The decision lives outside the process (another game process may store it): asked before
+    // each post, never remembered.
+    const auto allowed = std::make_shared<std::atomic<bool>>(true);
+    const auto poster = std::make_shared<FakePoster>();
+    OrbaTest::DebugOutputCapture capture;
+    {
+        const auto delivery = makeDelivery(poster, std::make_shared<InstantClock>(),
+                                           [allowed](const std::string& appId) {
+                                               return appId != "game" || allowed->load();
+                                           });
+        delivery->configure("game", kTarget);
+        ASSERT_TRUE(delivery->store("game", EventKind::InApp, requestTo(kTarget.baseUrl, 0)));
+        ASSERT_TRUE(delivery->flush(std::chrono::seconds(10)));
+
+        *allowed = false;
+        for (int i = 1; i <= 3; ++i) {
+            ASSERT_TRUE(delivery->store("game", EventKind::InApp, requestTo(kTarget.baseUrl, i)));
+        }
+        EXPECT_TRUE(delivery->flush(std::chrono::seconds(10)));
+        EXPECT_EQ(poster->posted().size(), 1u);
+        EXPECT_TRUE(requestFiles().empty());
+
+        *allowed = true;
+        ASSERT_TRUE(delivery->store("game", EventKind::InApp, requestTo(kTarget.baseUrl, 4)));
+        EXPECT_TRUE(delivery->flush(std::chrono::seconds(10)));
+    }
+    const std::string log = capture.finish();
+    const std::vector<HttpRequest> posted = poster->posted();
+    ASSERT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted[0].body, requestTo(kTarget.baseUrl, 0).body);
+    EXPECT_EQ(posted[1].body, requestTo(kTarget.baseUrl, 4).body);
+    EXPECT_NE(log.find("Outbox of app game: delivery is not allowed; erased"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -181,6 +181,25 @@ TEST_F(IdentityStoreWin32Test, StoredValueWinsOverTheRunKey) {
     EXPECT_EQ(queryRaw(kRunPath, "IdentityTest_a").bytes, std::string("old\0", 4));
 }
 
+// A removed value is gone from both keys, so that the Run key's copy is not moved back; the value
+// that no earlier version kept is read without looking there.
+TEST_F(IdentityStoreWin32Test, RemovedValuesStayGone) {
+    ASSERT_TRUE(writeIdentityValue("IdentityTest_a", "ua"));
+    ASSERT_TRUE(writeIdentityValue("IdentityTest_b", "ub"));
+    ASSERT_EQ(setRaw(kRunPath, "IdentityTest_a", REG_SZ, std::string("old\0", 4)), ERROR_SUCCESS);
+    EXPECT_TRUE(ORBA::Platform::removeIdentityValue("IdentityTest_a"));
+    EXPECT_EQ(queryRaw(kStorePath, "IdentityTest_a").status, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(queryRaw(kRunPath, "IdentityTest_a").status, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(readIdentityValue("IdentityTest_a", 2048), "");
+    EXPECT_EQ(readIdentityValue("IdentityTest_b", 2048), "ub");
+    EXPECT_TRUE(ORBA::Platform::removeIdentityValue("IdentityTest_a"));
+
+    ASSERT_EQ(setRaw(kRunPath, "IdentityTest_moved", REG_SZ, std::string("old\0", 4)), ERROR_SUCCESS);
+    EXPECT_EQ(ORBA::Platform::readOwnIdentityValue("IdentityTest_moved", 2048), "");
+    EXPECT_EQ(queryRaw(kRunPath, "IdentityTest_moved").status, ERROR_SUCCESS);
+    EXPECT_EQ(ORBA::Platform::readOwnIdentityValue("IdentityTest_b", 2048), "ub");
+}
+
 // Stored requests sit beside the other per-user application data, not in the registry.
 TEST(OutboxFolderWin32Test, IsUnderLocalApplicationData) {
     char local[MAX_PATH];

@@ -144,17 +144,34 @@ int findInOldFile(const std::string& folder, const std::string& name,
 // text of `name` (nothing when absent) and returns the text to store, or nothing to leave it.
 // Unless `needsCurrent`, a value that only the old single file holds counts as absent, as the
 // edit replaces it whatever it is. `name` must pass isStorableName.
-EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& edit) {
-    const std::string folder = stateFolder();
-    if (folder.empty()) return {EditFailure::Lock, ENOENT};
-    const std::string buckets = folder + "/" + kIdentityBucketFolderName;
+// The store's folder of buckets, open, with the store's lock held while it lives.
+struct LockedStore {
+    std::string folder;
+    FileDescriptor lock;
+    FileDescriptor directory;
+};
+
+EditResult lockStore(LockedStore& store) {
+    store.folder = stateFolder();
+    if (store.folder.empty()) return {EditFailure::Lock, ENOENT};
+    const std::string buckets = store.folder + "/" + kIdentityBucketFolderName;
     if (const int error = makePrivateFolderTree(buckets)) return {EditFailure::Lock, error};
-    const std::string lockPath = folder + "/" + kIdentityLockName;
-    FileDescriptor lock = openPrivateAt(AT_FDCWD, lockPath.c_str(), O_RDWR | O_NONBLOCK);
-    if (!lock.valid()) return {EditFailure::Lock, errno};
-    if (const int error = lockExclusively(lock.get())) return {EditFailure::Lock, error};
-    FileDescriptor directory(::open(buckets.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory.valid()) return {EditFailure::Lock, errno};
+    const std::string lockPath = store.folder + "/" + kIdentityLockName;
+    store.lock = openPrivateAt(AT_FDCWD, lockPath.c_str(), O_RDWR | O_NONBLOCK);
+    if (!store.lock.valid()) return {EditFailure::Lock, errno};
+    if (const int error = lockExclusively(store.lock.get())) return {EditFailure::Lock, error};
+    store.directory = FileDescriptor(::open(buckets.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!store.directory.valid()) return {EditFailure::Lock, errno};
+    return {};
+}
+
+EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& edit) {
+    LockedStore store;
+    if (const EditResult locked = lockStore(store); locked.failure != EditFailure::None) {
+        return locked;
+    }
+    const std::string& folder = store.folder;
+    const FileDescriptor& directory = store.directory;
 
     const std::string bucketName = identityBucketName(name);
     std::string text;
@@ -189,22 +206,86 @@ EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& ed
     return {};
 }
 
+// Takes `name` out of its bucket under the store's lock: the bucket goes when nothing else is left
+// in it. A value that the single file of earlier versions still holds would be read from there
+// once its bucket is gone, so the bucket keeps it as the empty value, which reads as absent.
+EditResult removeLocked(const std::string& name) {
+    LockedStore store;
+    if (const EditResult locked = lockStore(store); locked.failure != EditFailure::None) {
+        return locked;
+    }
+    const std::string bucketName = identityBucketName(name);
+    std::string text;
+    if (const int error = readWholeFile(store.directory.get(), bucketName.c_str(), text);
+        error != 0 && error != ENOENT) {
+        return {EditFailure::Read, error};
+    }
+    IdentityStoreFile bucket = IdentityStoreFile::parse(text);
+    std::optional<std::string> old;
+    const int oldError = findInOldFile(store.folder, name, old);
+    if (oldError != 0 && oldError != ENOENT) return {EditFailure::Read, oldError};
+    const bool erased = bucket.erase(name);
+    if (old) {
+        bucket.set(name, std::string());
+    } else if (!erased) {
+        return {};
+    }
+    if (bucket.serialise().empty()) {
+        if (::unlinkat(store.directory.get(), bucketName.c_str(), 0) != 0 && errno != ENOENT) {
+            return {EditFailure::Write, errno};
+        }
+        return {};
+    }
+    if (const int error = replaceBucket(store.directory.get(), bucketName, bucket.serialise())) {
+        return {EditFailure::Write, error};
+    }
+    return {};
+}
+
+// The bucket's value of `name`: nothing when the bucket or its line is absent, or cannot be read
+// (`readable` then false).
+std::optional<std::string> readBucketValue(const std::string& folder, const std::string& name,
+                                           bool& readable) {
+    const std::string bucket =
+        folder + "/" + kIdentityBucketFolderName + "/" + identityBucketName(name);
+    std::string text;
+    readable = true;
+    if (const int error = readWholeFile(AT_FDCWD, bucket.c_str(), text); error != 0) {
+        // No folder of values (ENOTDIR: something else in its place) holds no value either.
+        readable = error == ENOENT || error == ENOTDIR;
+        return std::nullopt;
+    }
+    return IdentityStoreFile::parse(text).find(name);
+}
+
 }  // namespace
+
+std::string readOwnIdentityValue(const std::string& name, std::size_t maxBytes) {
+    if (!isStorableName(name)) return std::string();
+    const std::string folder = stateFolder();
+    if (folder.empty()) return std::string();
+    bool readable = true;
+    return boundedValue(readBucketValue(folder, name, readable), maxBytes);
+}
+
+bool removeIdentityValue(const std::string& name) {
+    if (!isStorableName(name)) return true;  // no store holds such a name
+    const EditResult result = removeLocked(name);
+    if (result.failure == EditFailure::None) return true;
+    printFailure(result);
+    return false;
+}
 
 std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     if (!isStorableName(name)) return std::string();
     const std::string folder = stateFolder();
     if (folder.empty()) return std::string();
     // No lock: writers replace a bucket by rename, so this sees one complete version of it.
-    const std::string bucket =
-        folder + "/" + kIdentityBucketFolderName + "/" + identityBucketName(name);
-    std::string text;
-    if (const int error = readWholeFile(AT_FDCWD, bucket.c_str(), text); error != 0) {
-        // No folder of values (ENOTDIR: something else in its place) holds no value either.
-        if (error != ENOENT && error != ENOTDIR) return std::string();
-    } else if (std::optional<std::string> value = IdentityStoreFile::parse(text).find(name)) {
+    bool readable = true;
+    if (std::optional<std::string> value = readBucketValue(folder, name, readable)) {
         return boundedValue(std::move(value), maxBytes);
     }
+    if (!readable) return std::string();
     // Values that have not been moved yet are still in the single file of earlier versions.
     std::optional<std::string> value;
     if (findInOldFile(folder, name, value) != 0) return std::string();

@@ -179,29 +179,55 @@ std::uint64_t fallbackSeed() {
            (calls.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
 }
 
+// Reads `name` from the library's own key only; `status` says why nothing was read.
+std::string readStoreValue(const std::string& name, std::size_t maxBytes, LONG& status) {
+    RegistryKey store;
+    status = RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKeyPath, 0, KEY_QUERY_VALUE, store.receive());
+    if (status != ERROR_SUCCESS) return std::string();
+    // One spare byte keeps the buffer real when maxBytes is 0; a null buffer would make the query
+    // report the size instead of failing.
+    const std::size_t capacity = std::min<std::size_t>(maxBytes, MAXDWORD);
+    std::vector<BYTE> buffer(capacity + 1);
+    DWORD size = static_cast<DWORD>(capacity);
+    status = RegQueryValueExA(store.get(), name.c_str(), nullptr, nullptr, buffer.data(), &size);
+    if (status != ERROR_SUCCESS) return std::string();
+    return boundedText(buffer.data(), size, maxBytes);
+}
+
+// Deletes `name` from the key at `path`, when both are there.
+LONG deleteValue(const char* path, const std::string& name) {
+    RegistryKey key;
+    LONG status = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, key.receive());
+    if (status == ERROR_SUCCESS) status = RegDeleteValueA(key.get(), name.c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
 }  // namespace
 
 std::string readIdentityValue(const std::string& name, std::size_t maxBytes) {
     // The ANSI functions would stop the name at a NUL and read another value.
     if (holdsNul(name)) return std::string();
-    LONG status;
-    {
-        RegistryKey store;
-        status = RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKeyPath, 0, KEY_QUERY_VALUE,
-                               store.receive());
-        if (status == ERROR_SUCCESS) {
-            // One spare byte keeps the buffer real when maxBytes is 0; a null buffer would make
-            // the query report the size instead of failing.
-            const std::size_t capacity = std::min<std::size_t>(maxBytes, MAXDWORD);
-            std::vector<BYTE> buffer(capacity + 1);
-            DWORD size = static_cast<DWORD>(capacity);
-            status = RegQueryValueExA(store.get(), name.c_str(), nullptr, nullptr, buffer.data(),
-                                      &size);
-            if (status == ERROR_SUCCESS) return boundedText(buffer.data(), size, maxBytes);
-        }
-    }
-    if (status != ERROR_FILE_NOT_FOUND) return std::string();
+    LONG status = ERROR_SUCCESS;
+    std::string value = readStoreValue(name, maxBytes, status);
+    if (status != ERROR_FILE_NOT_FOUND) return value;
     return migrateLegacyValue(name, maxBytes);
+}
+
+std::string readOwnIdentityValue(const std::string& name, std::size_t maxBytes) {
+    if (holdsNul(name)) return std::string();
+    LONG status = ERROR_SUCCESS;
+    return readStoreValue(name, maxBytes, status);
+}
+
+bool removeIdentityValue(const std::string& name) {
+    if (holdsNul(name)) return true;  // no value can have such a name
+    const ValueLock lock(name);
+    // The Run key's copy first: found there, a value would be moved back on the next read.
+    LONG status = deleteValue(kLegacyKeyPath, name);
+    if (status == ERROR_SUCCESS) status = deleteValue(kStoreKeyPath, name);
+    if (status == ERROR_SUCCESS) return true;
+    printError("Error setting key %d\n", status);
+    return false;
 }
 
 bool writeIdentityValue(const std::string& name, const std::string& value) {
