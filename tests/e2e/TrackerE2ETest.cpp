@@ -803,6 +803,24 @@ TEST_F(ConsentE2ETest, ARevokeErasesWhatWaitsAndHoldsAcrossRestartsUntilAGrant) 
     EXPECT_EQ(counter(appId_), "2");
 }
 
+// A process that read a grant at its start still stops at a revoke that another process stores:
+// its sender asks the store before each post, and drops what it stores afterwards.
+TEST_F(ConsentE2ETest, ARevokeElsewhereStopsThisProcesssSender) {
+    ORBA::Delivery::instance().setFirstRetryDelay(milliseconds(20));
+    collector_.setStatus(503);
+    run(initNative(kBackground));
+    run(sendEvent("one"));
+    ASSERT_TRUE(waitUntil([&] { return !requests().empty(); }));
+    runHost({setConsent(false, appId_)});
+    // A post that asked before the revoke is answered before the service comes back.
+    std::this_thread::sleep_for(milliseconds(300));
+    collector_.setStatus(202);
+    run(sendEvent("late"));
+    run(flush(5000));
+    EXPECT_TRUE(delivered().empty());
+    EXPECT_EQ(storedRequests(), 0u);
+}
+
 TEST_F(ConsentE2ETest, AForgottenInstallStartsAgainWithANewId) {
     ORBA::Platform::writeIdentityValue("ZQ_counter_" + appId_, "5");
     collector_.setStatus(503);
