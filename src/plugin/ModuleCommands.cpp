@@ -30,7 +30,6 @@ bool selectsSteam(const JsonValue& body) {
 void readConsentOf(const IOndrixModule& module, bool required) {
     PluginState& state = pluginState();
     state.consentRequired = required;
-    state.heldLaunch = PluginState::HeldLaunch::None;
     const std::string appId = module.reportingAppId();
     const TrackerServices* services = module.services();
     state.consent = appId.empty() || services == nullptr ? ConsentDecision::None
@@ -84,6 +83,8 @@ void runInitTracker(JsonValue body) {
     std::unique_ptr<IOndrixModule> previous = std::move(state.activeModule);
     state.activeModule = moduleFactory()(selectsSteam(body));
     previous.reset();
+    // What the previous module held back went with it.
+    state.heldLaunch = PluginState::HeldLaunch::None;
 
     const TrackerConfig config = readTrackerConfig(body);
     if (!state.activeModule || !state.activeModule->init(config)) return;
