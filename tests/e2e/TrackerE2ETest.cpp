@@ -844,6 +844,18 @@ TEST_F(ConsentE2ETest, AForgottenInstallStartsAgainWithANewId) {
     EXPECT_EQ(after.size(), 36u);
     EXPECT_NE(after, before);
     EXPECT_EQ(value("ZQ_uuid"), after);
+
+    // A process that knows the id forgets it too: its next start makes a new one.
+    run(initNative());
+    run(R"({"event":"ForgetInstall"})");
+    run(initNative());
+    const auto again = delivered();
+    ASSERT_EQ(again.size(), 3u);
+    EXPECT_EQ(body(again[1])["device_ids"][0]["value"], after);
+    EXPECT_EQ(again[2]["path"], "/v1.0/c2s/first_open/app/nativepc/" + appId_);
+    const std::string third = body(again[2])["device_ids"][0]["value"];
+    EXPECT_NE(third, after);
+    EXPECT_EQ(value("ZQ_uuid"), third);
 }
 
 }  // namespace
