@@ -785,10 +785,17 @@ TEST_F(ConsentE2ETest, ARevokeErasesWhatWaitsAndHoldsAcrossRestartsUntilAGrant) 
     collector_.setStatus(503);
     runHost({initNative(kBackground), sendEvent("one")});
     EXPECT_EQ(counter(appId_), "1");
+    // What was set aside (stored for another endpoint, say) goes too.
+    namespace fs = std::filesystem;
+    const fs::path aside = fs::u8path(ORBA::Platform::outboxFolder()) /
+                           ORBA::RequestFile::appFolderName(appId_) / "set-aside";
+    fs::create_directories(aside);
+    std::ofstream(aside / "planted.req") << "request";
     // Said before any InitTracker: the body names the app.
     runHost({setConsent(false, appId_)});
     EXPECT_EQ(value("ZQ_consent"), "revoked");
     EXPECT_EQ(storedRequests(), 0u);
+    EXPECT_FALSE(fs::exists(aside / "planted.req"));
 
     // Without "consent": "required" too, a stored revoke holds.
     collector_.setStatus(202);
