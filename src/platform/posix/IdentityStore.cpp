@@ -140,10 +140,6 @@ int findInOldFile(const std::string& folder, const std::string& name,
     return error;
 }
 
-// Holds the store's lock from reading the value to replacing its bucket: `edit` gets the stored
-// text of `name` (nothing when absent) and returns the text to store, or nothing to leave it.
-// Unless `needsCurrent`, a value that only the old single file holds counts as absent, as the
-// edit replaces it whatever it is. `name` must pass isStorableName.
 // The store's folder of buckets, open, with the store's lock held while it lives.
 struct LockedStore {
     std::string folder;
@@ -165,6 +161,10 @@ EditResult lockStore(LockedStore& store) {
     return {};
 }
 
+// Holds the store's lock from reading the value to replacing its bucket: `edit` gets the stored
+// text of `name` (nothing when absent) and returns the text to store, or nothing to leave it.
+// Unless `needsCurrent`, a value that only the old single file holds counts as absent, as the
+// edit replaces it whatever it is. `name` must pass isStorableName.
 EditResult editLocked(const std::string& name, bool needsCurrent, const Edit& edit) {
     LockedStore store;
     if (const EditResult locked = lockStore(store); locked.failure != EditFailure::None) {
