@@ -41,7 +41,8 @@ void logBoundaryError(const char* message) noexcept {
 constexpr std::string_view kCommands[] = {
     Keys::kInitTracker, Keys::kSetEnable,        Keys::kFlushTracker,
     Keys::kSetCommonContext, Keys::kSendEvent,   Keys::kSendRevenueEvent,
-    Keys::kSuccessSignIn,    Keys::kSuccessSignOut, Keys::kPlayerChange};
+    Keys::kSuccessSignIn,    Keys::kSuccessSignOut, Keys::kPlayerChange,
+    Keys::kSetConsent,       Keys::kForgetInstall};
 
 bool isKnownCommand(const std::string& name) {
     for (const std::string_view command : kCommands) {
