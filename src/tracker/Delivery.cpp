@@ -205,7 +205,9 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
     std::unique_lock<std::mutex> lock(engine->mutex);
     std::deque<Queued> queue;
     unsigned failures = 0;
-    std::optional<std::chrono::steady_clock::time_point> idleSince;
+    // Since when the sender has found nothing to send; meaningful while `lingering` holds.
+    std::chrono::steady_clock::time_point idleSince{};
+    bool lingering = false;
     for (;;) {
         // Started from here rather than from a store, so that the host's thread pays for one
         // thread start at most.
@@ -229,8 +231,9 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
             if (queue.empty() && !engine->stopping) {
                 engine->idle = true;
                 engine->changed.notify_all();
-                if (!idleSince) idleSince = clock.now();
-                if (clock.now() - *idleSince < kIdleLinger) {
+                if (!lingering) idleSince = clock.now();
+                lingering = true;
+                if (clock.now() - idleSince < kIdleLinger) {
                     clock.waitFor(lock, engine->wake, kIdlePoll, [&] {
                         return engine->stopping.load() || engine->stores != seen;
                     });
@@ -238,7 +241,7 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
                 }
             }
         }
-        idleSince.reset();
+        lingering = false;
         if (queue.empty() || engine->stopping) break;
         const Queued& next = queue.front();
         lock.unlock();
