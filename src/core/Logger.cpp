@@ -11,6 +11,7 @@
 
 #include "core/LogSink.h"
 #include "core/Utf.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 namespace Core {
@@ -37,11 +38,11 @@ struct LogCallback {
 
 // Never destroyed: a thread may log while the process exits.
 std::mutex& callbackMutex() {
-    static std::mutex& mutex = *new std::mutex;
+    static std::mutex& mutex = keptForever<std::mutex>();
     return mutex;
 }
 std::shared_ptr<const LogCallback>& callbackSlot() {
-    static std::shared_ptr<const LogCallback>& slot = *new std::shared_ptr<const LogCallback>;
+    static std::shared_ptr<const LogCallback>& slot = keptForever<std::shared_ptr<const LogCallback>>();
     return slot;
 }
 std::atomic<bool> callbackSet{false};

@@ -4,6 +4,7 @@
 
 #include "platform/DeviceCaches.h"
 #include "platform/DeviceInfo.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 namespace Platform {
@@ -16,7 +17,7 @@ namespace {
 // Never destroyed: a game's thread may still ask while the process exits. An unloaded library
 // leaves the two cached values behind.
 DeviceCaches& deviceCaches() {
-    static DeviceCaches& caches = *new DeviceCaches(platformQueryMutex);
+    static DeviceCaches& caches = Core::keptForever<DeviceCaches>(platformQueryMutex);
     return caches;
 }
 

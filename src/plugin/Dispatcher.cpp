@@ -17,6 +17,7 @@
 #include "plugin/ModuleCommands.h"
 #include "plugin/PluginState.h"
 #include "plugin/TrackerContext.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 namespace {
@@ -69,7 +70,7 @@ void logUnknownCommand(const std::string& name) {
 
 PluginState& pluginState() {
     // Never destroyed: a game's thread may still be inside a command while the process exits.
-    static PluginState& state = *new PluginState;
+    static PluginState& state = Core::keptForever<PluginState>();
     return state;
 }
 

@@ -8,6 +8,7 @@
 #include "plugin/TrackerContext.h"
 #include "tracker/NativeModule.h"
 #include "tracker/SteamModule.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 ModuleFactory platformModuleFactory() { return builtInModuleFactory(platformServices()); }
 
 ModuleFactory& moduleFactory() {
-    static ModuleFactory& factory = *new ModuleFactory(platformModuleFactory());
+    static ModuleFactory& factory = Core::keptForever<ModuleFactory>(platformModuleFactory());
     return factory;
 }
 
@@ -61,7 +62,7 @@ const std::shared_ptr<const TrackerServices>& platformServices() {
     // One set for the process, so that what it learnt of the store outlives each InitTracker.
     // Never destroyed, as the rest of the process-wide state (see pluginState).
     static const std::shared_ptr<const TrackerServices>& services =
-        *new std::shared_ptr<const TrackerServices>(
+        Core::keptForever<std::shared_ptr<const TrackerServices>>(
             std::make_shared<const TrackerServices>(platformTrackerServices()));
     return services;
 }

@@ -2,6 +2,7 @@
 
 #include "orba/Logger.h"
 #include "plugin/CommandKeys.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 namespace {
@@ -22,7 +23,7 @@ bool hasStringMember(const JsonValue& value, std::string_view key) {
 std::shared_ptr<OndrixContext>& sharedContext() {
     // Never destroyed, as the rest of the process-wide state (see pluginState).
     static std::shared_ptr<OndrixContext>& context =
-        *new std::shared_ptr<OndrixContext>(std::make_shared<OndrixContext>());
+        Core::keptForever<std::shared_ptr<OndrixContext>>(std::make_shared<OndrixContext>());
     return context;
 }
 

@@ -20,6 +20,7 @@
 #include "tracker/Outbox.h"
 #include "tracker/OutboxFiles.h"
 #include "tracker/RequestFile.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 
@@ -338,7 +339,7 @@ Delivery::Delivery(DeliveryEnvironment environment)
 // while they still work: the reverse order would tear the library's TLS state down under a thread
 // still using it. The delivery itself is never destroyed.
 Delivery& Delivery::instance() {
-    static Delivery& delivery = *new Delivery([] {
+    static Delivery& delivery = Core::keptForever<Delivery>([] {
         prepareHttpTransport();
         return platformDeliveryEnvironment();
     }());

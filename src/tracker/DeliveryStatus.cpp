@@ -7,12 +7,13 @@
 
 #include "orba/Misc.h"
 #include "tracker/Delivery.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 
 DeliveryStatus& DeliveryStatus::instance() {
     // Never destroyed: a thread may report while the process exits.
-    static DeliveryStatus& status = *new DeliveryStatus;
+    static DeliveryStatus& status = Core::keptForever<DeliveryStatus>();
     return status;
 }
 

@@ -3,6 +3,7 @@
 #include "orba/Misc.h"
 #include "platform/IdentityStore.h"
 #include "tracker/Delivery.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 
@@ -18,7 +19,7 @@ TrackerServices platformTrackerServices() {
     // call on the host's thread for every request.
     services.osVersion = [] {
         // Never destroyed: a request may be built while the process exits.
-        static const std::string& version = *new std::string(Platform::Misc::getOsVersion());
+        static const std::string& version = Core::keptForever<std::string>(Platform::Misc::getOsVersion());
         return version;
     };
     services.post = postHttpRequest;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "orba/orba.h"
 
@@ -24,8 +25,11 @@ inline void setLogCallback(std::function<void(const std::string& line)> callback
         orba_set_log_callback(nullptr, nullptr);
         return;
     }
-    // Kept for the rest of the process: another thread may still be passing a line to it.
+    // Kept for the rest of the process: another thread may still be passing a line to it. The
+    // list keeps them reachable, so that a leak checker does not count them.
+    static std::vector<Callback*>& keptCallbacks = *new std::vector<Callback*>;
     Callback* const kept = new Callback(std::move(callback));
+    keptCallbacks.push_back(kept);
     orba_set_log_callback(
         [](void* user, const char* text, size_t length) {
             try {

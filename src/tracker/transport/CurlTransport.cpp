@@ -7,6 +7,7 @@
 
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 
@@ -52,7 +53,7 @@ public:
         // The global set-up is not thread-safe in older libcurl; a function-local static runs
         // it once. Never destroyed: a game's thread may still be posting while the process
         // exits, and the system closes the socket.
-        static KeptHandle& kept = *new KeptHandle;
+        static KeptHandle& kept = Core::keptForever<KeptHandle>();
         return kept;
     }
 
@@ -60,7 +61,7 @@ public:
     // Null when libcurl could not start.
     CURL* easy() const { return easy_; }
 
-private:
+    // Made only by instance().
     KeptHandle() {
         keepOpenSslUntilTheEnd();
         if (curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) easy_ = curl_easy_init();
@@ -68,6 +69,7 @@ private:
     KeptHandle(const KeptHandle&) = delete;
     KeptHandle& operator=(const KeptHandle&) = delete;
 
+private:
     std::mutex mutex_;
     CURL* easy_ = nullptr;
 };

@@ -10,6 +10,7 @@
 #include "core/Hex.h"
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
+#include "core/KeptForever.h"
 
 namespace ORBA {
 namespace {
@@ -29,7 +30,7 @@ KeyedContext& keyedContext() {
         // Before OpenSSL's first use, which decides whether it frees itself at exit: it must not,
         // under a signature or a post still on its way (the transport asks the same).
         OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
-        return new KeyedContext;
+        return &Core::keptForever<KeyedContext>();
     }();
     return *keyed;
 }
