@@ -557,9 +557,10 @@ TEST_F(DeliveryE2ETest, PurchasesOutlastOtherEventsAndTheOutboxKeepsItsBoundInBy
         if (i % 10 == 9) commands.push_back(revenue(i / 10));
     }
     runHost(commands);
-    // The next start writes out what the first left in its intake, within the bound.
+    // The next start writes out what the first left in its intake, within the bound; its own
+    // launch may come on top, as a launch is never dropped for room.
     runHost({initNative(bounded), flush(1500)});
-    EXPECT_LE(storedBytes(appId_), 65536u);
+    EXPECT_LE(storedBytes(appId_), 65536u + 2048u);
     EXPECT_GT(storedBytes(appId_), 65536u / 2);
 
     collector_.setStatus(202);
