@@ -14,6 +14,12 @@ namespace Platform {
 // when no thread could be started.
 bool startBackgroundThread(std::function<void()> work);
 
+// Called by a thread of the library's own between the steps of long work (a file made, written
+// or removed): a host thread waiting for the processor this thread holds gets it now, not at the
+// end of this thread's time slice, which on Linux can be a whole scheduler tick (4 ms) even at
+// the least weight. Does nothing on any other thread, and costs about a system call.
+void yieldToHostThreads();
+
 // Whether library code that runs at unload or exit may wait for such a thread. On Windows that
 // code runs under the loader lock, and by then the thread has either been ended by the system
 // (process exit) or has already returned (unload): waiting could only deadlock.

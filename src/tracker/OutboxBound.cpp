@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/BackgroundThread.h"
 #include "tracker/DeliveryStatus.h"
 #include "tracker/RequestFile.h"
 
@@ -84,6 +85,7 @@ RequestFile::Class BoundedBatch::kindOf(Entry& entry) {
 }
 
 void BoundedBatch::drop(Entry& entry, const char* what) {
+    Platform::yieldToHostThreads();
     std::error_code error;
     if (fs::remove(files_.requestPath(entry.id), error)) {
         files_.log(std::string("full: dropped the oldest ") + what + " " + entry.id);

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/BackgroundThread.h"
 #include "platform/MainWindow.h"
 #include "tracker/RequestFile.h"
 
@@ -89,7 +90,9 @@ std::vector<OutboxFiles::Listed> OutboxFiles::listRequests() {
     std::vector<Listed> listed;
     std::error_code error;
     fs::directory_iterator it(folder_, error);
+    std::size_t seen = 0;
     for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        if (++seen % 64 == 0) Platform::yieldToHostThreads();
         std::error_code typeError;
         if (it->symlink_status(typeError).type() != fs::file_type::regular) continue;
         std::optional<std::string> id =
@@ -113,6 +116,7 @@ void OutboxFiles::prepareFiles(std::size_t wanted) {
     }
     const std::string folder = folder_.u8string();
     for (; missing > 0; --missing) {
+        Platform::yieldToHostThreads();
         std::unique_ptr<Platform::NamelessFile> file = Platform::NamelessFile::make(folder);
         // The folder is made on first store; a file system without nameless files leaves the
         // writes to make their own.
@@ -129,6 +133,7 @@ bool OutboxFiles::wantsFiles(std::size_t wanted) {
 }
 
 bool OutboxFiles::writeRequest(const std::string& id, const std::string& text) {
+    Platform::yieldToHostThreads();
     std::unique_ptr<Platform::NamelessFile> file;
     {
         const std::lock_guard<std::mutex> lock(preparedMutex_);

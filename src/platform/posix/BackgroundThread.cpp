@@ -31,6 +31,8 @@ void pinThisLibrary() {
     (void)pinned;
 }
 
+thread_local bool tlsLibraryThread = false;
+
 }  // namespace
 
 bool startBackgroundThread(std::function<void()> work) {
@@ -45,12 +47,17 @@ bool startBackgroundThread(std::function<void()> work) {
             // game's threads are not made to wait a time slice of theirs. The niceness of a Linux
             // thread is its own.
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
+            tlsLibraryThread = true;
             work();
         }).detach();
         return true;
     } catch (const std::system_error&) {
         return false;
     }
+}
+
+void yieldToHostThreads() {
+    if (tlsLibraryThread) ::sched_yield();
 }
 
 bool mayWaitForBackgroundThreads() { return true; }

@@ -16,8 +16,11 @@ struct ThreadStart {
     HMODULE module;
 };
 
+thread_local bool tlsLibraryThread = false;
+
 DWORD WINAPI runAndRelease(LPVOID parameter) {
     std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+    tlsLibraryThread = true;
     const HMODULE module = start->module;
     try {
         start->work();
@@ -48,6 +51,10 @@ bool startBackgroundThread(std::function<void()> work) {
     start.release();
     CloseHandle(thread);
     return true;
+}
+
+void yieldToHostThreads() {
+    if (tlsLibraryThread) SwitchToThread();
 }
 
 bool mayWaitForBackgroundThreads() { return false; }
