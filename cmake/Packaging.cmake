@@ -71,7 +71,9 @@ if(TARGET orba-collector)
 endif()
 install(FILES tools/orba-host/sample-session.txt DESTINATION ${ORBA_INSTALL_DOC_DIR}/examples)
 install(FILES README.md DESTINATION ${ORBA_INSTALL_DOC_DIR})
-install(DIRECTORY docs/ DESTINATION ${ORBA_INSTALL_DOC_DIR} FILES_MATCHING PATTERN "*.md")
+# Laid out as in the source tree, so that the README's links and the docs' own index hold.
+install(DIRECTORY docs/ DESTINATION ${ORBA_INSTALL_DOC_DIR}/docs
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 if(WIN32)
   install(DIRECTORY LICENSES/ DESTINATION ${ORBA_INSTALL_DOC_DIR}/LICENSES)
 else()

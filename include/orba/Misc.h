@@ -20,7 +20,7 @@ namespace Misc {
 // What this process's tracker did since the library was loaded, as JSON text:
 // {"apps": [{"appId", "delivery": "sync"|"background", "waiting", "waitingBytes",
 // "oldestWaitingSeconds", "delivered", "retried", "dropped": {"refused", "noRoom", "intakeFull",
-// "tooLarge", "notStored", "otherEndpoint", "notAllowed", "noAnswer"}, "lastStatus",
+// "tooLarge", "notStored", "otherEndpoint", "notAllowed", "noAnswer", "erased"}, "lastStatus",
 // "nextRetrySeconds"}]}, one entry per app id an InitTracker configured. The waiting counts are
 // read from the outbox folder when asked (background delivery; 0 with sync delivery): unlike the
 // functions below, this lists a folder, so ask now and then rather than every frame. It takes a

@@ -16,6 +16,9 @@ struct OrbaPluginInterface {
 // Returns the same record on every call; no side effect.
 extern "C" ORBA_API const ORBA::OrbaPluginInterface* createOrbaPluginInterface();
 
-// Runs one command to its end on the calling thread. Nothing is returned and no exception leaves
-// it; failures are logged. Commands must be delivered one at a time.
+// Runs one command on the calling thread. With sync delivery (the default) a reporting command
+// posts its request before it returns; with background delivery it stores the request in the
+// outbox and returns at once, and a library thread sends it. Nothing is returned and no exception
+// leaves it; failures are logged while core logging is on. Commands must be delivered one at a
+// time.
 ORBA_API void TriggerOrbaThirdPartyTrackerEventCallbackFunc(const char* command);

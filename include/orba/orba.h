@@ -132,12 +132,17 @@ ORBA_API const struct OrbaPluginInterface* createOrbaPluginInterface(void);
 #endif
 
 /**
- * @brief Runs one tracker command to its end on the calling thread.
+ * @brief Runs one tracker command on the calling thread.
  *
  * @param command a NUL-terminated UTF-8 JSON text {"event": name, "body": arguments}.
  *
- * Nothing is returned and failures, bad JSON and a NULL command included, are logged. Commands
- * must be delivered one at a time. The same function as the record's `triggerEventCallback`.
+ * With sync delivery (the default) a reporting command posts its request and returns once the
+ * service answered or the time-out passed. With background delivery (InitTracker's
+ * `"delivery": "background"`) it stores the signed request in the app id's outbox and returns at
+ * once; a library thread sends it, and FlushTracker waits for what is stored.
+ *
+ * Nothing is returned and failures, bad JSON and a NULL command included, are logged while core
+ * logging is on (orba_set_use_orba_core_log()). Commands must be delivered one at a time. The same function as the record's `triggerEventCallback`.
  * The tracker reports its failures through its log, never through the last error.
  */
 ORBA_API void orba_trigger_orba_third_party_tracker_event_callback_func(const char* command);

@@ -9,9 +9,10 @@ namespace Platform {
 // Runs `work` on a new thread that keeps this library's code loaded until `work` has returned:
 // on Windows the thread holds a reference to the library and drops it as it ends, so that the
 // host's FreeLibrary never unmaps code the thread still runs; elsewhere the library stays loaded
-// for the rest of the process once such a thread has started. On Linux the thread is a batch
-// thread: it gets its share of the processor but never preempts the thread that woke it. False
-// when no thread could be started.
+// for the rest of the process once such a thread has started. The thread runs below the game's
+// threads: below normal priority on Windows; on Linux a batch thread of the least weight, which
+// gets its share of the processor but never preempts the thread that woke it. False when no
+// thread could be started.
 bool startBackgroundThread(std::function<void()> work);
 
 // Called by a thread of the library's own between the steps of long work (a file made, written

@@ -432,6 +432,7 @@ std::size_t Delivery::erase(const std::string& appId) {
         box = engine_->outbox(appId).outbox.get();
     }
     std::size_t erased = box->erase();
+    DeliveryStatus::instance().erased(appId, erased);
     // What was set aside (stored for another endpoint, damaged on the disk) is about the player
     // as much as what waits to be sent.
     try {

@@ -41,6 +41,12 @@ void DeliveryStatus::dropped(const std::string& appId, const char* reason, std::
     apps_[appId].dropped[reason] += count;
 }
 
+void DeliveryStatus::erased(const std::string& appId, std::uint64_t count) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = apps_.find(appId);
+    if (found != apps_.end() && count > 0) found->second.dropped[DropReason::kErased] += count;
+}
+
 std::string DeliveryStatus::json(const std::function<Waiting(const std::string& appId)>& waitingOf) {
     std::map<std::string, App> apps;
     {
@@ -65,7 +71,7 @@ std::string DeliveryStatus::json(const std::function<Waiting(const std::string& 
         for (const char* reason :
              {DropReason::kRefused, DropReason::kNoRoom, DropReason::kIntakeFull,
               DropReason::kTooLarge, DropReason::kNotStored, DropReason::kOtherEndpoint,
-              DropReason::kNotAllowed, DropReason::kNoAnswer}) {
+              DropReason::kNotAllowed, DropReason::kNoAnswer, DropReason::kErased}) {
             const auto found = app.dropped.find(reason);
             dropped[reason] = found == app.dropped.end() ? 0 : found->second;
         }

@@ -23,6 +23,7 @@ constexpr const char* kNotStored = "notStored";        // the disk refused it
 constexpr const char* kOtherEndpoint = "otherEndpoint";  // stored for another endpoint
 constexpr const char* kNotAllowed = "notAllowed";      // the player's decision
 constexpr const char* kNoAnswer = "noAnswer";          // synchronous delivery got no answer
+constexpr const char* kErased = "erased";              // erased by ForgetInstall or a revoke
 }  // namespace DropReason
 
 class DeliveryStatus {
@@ -41,6 +42,9 @@ public:
     void answered(const std::string& appId, int status,
                   std::optional<std::chrono::milliseconds> retryIn = std::nullopt);
     void dropped(const std::string& appId, const char* reason, std::uint64_t count = 1);
+    // Counts `count` stored requests erased at the player's request, for an app id this process
+    // configured; another app id's outbox is erased without adding it to the status.
+    void erased(const std::string& appId, std::uint64_t count);
 
     // The status as JSON text: {"apps": [{...}, ...]}, waiting counts from `waitingOf` for the
     // app ids in background mode.

@@ -54,8 +54,6 @@ constexpr int kRemoveAttempts = 5;
 constexpr auto kRemovePause = std::chrono::milliseconds(20);
 // Files made ahead of writes.
 constexpr std::size_t kPreparedFiles = 8;
-// Far beyond any real request, small enough to read into memory.
-constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 // The class a request file's text holds; a damaged one counts as in-app, as that is what may go.
 RequestFile::Class classOf(const std::string& text) {
@@ -361,37 +359,54 @@ struct Outbox::Impl {
 
     // Writes out what the intakes of processes that ended left, within the bound, and removes
     // them. One still held by its process is its process's to write out.
-    void recoverIntakes() {
-        const std::lock_guard<std::mutex> one(writingOut);
-        const fs::path intakeFolder = files->folder() / kIntakeName;
+    // The names in the intake folder other than this process's own parts, in order.
+    std::vector<std::string> othersIntakeNames(const fs::path& intakeFolder) {
+        std::vector<std::string> names;
         std::error_code error;
         fs::directory_iterator it(intakeFolder, error);
-        if (error) return;
-        std::vector<std::string> names;
         for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
             names.push_back(it->path().filename().u8string());
         }
-        std::sort(names.begin(), names.end());
-        std::set<std::string> ownNames;
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            for (const std::unique_ptr<IntakePart>& part : parts) ownNames.insert(part->name);
-        }
-        std::unique_ptr<BoundedBatch> batch;
-        for (const std::string& name : names) {
-            if (ownNames.count(name) != 0) continue;
-            const bool named = RequestFile::idOf(name, kIntakeSuffix).has_value();
-            Recovering& entry = recovering[name];
-            if (!entry.file && named) {
-                entry.file = Platform::MappedFile::claim((intakeFolder / fs::u8path(name)).u8string(),
-                                                         kMaxFileBytes);
+            for (const std::unique_ptr<IntakePart>& part : parts) {
+                names.erase(std::remove(names.begin(), names.end(), part->name), names.end());
             }
-            if (!entry.file) {
-                recovering.erase(name);
-                if (!named) files->setAside(intakeFolder, name, "not an intake");
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The mapping of the intake `name` of a process that ended, claimed now or by an earlier pass
+    // and held until it is done with; null when the name is not an intake's or a live process
+    // holds it. Under `writingOut`.
+    Platform::MappedFile* claimDeadIntake(const fs::path& intakeFolder, const std::string& name) {
+        if (!RequestFile::idOf(name, kIntakeSuffix)) return nullptr;
+        Recovering& entry = recovering[name];
+        if (!entry.file) {
+            entry.file = Platform::MappedFile::claim((intakeFolder / fs::u8path(name)).u8string(),
+                                                     kMaxOutboxFileBytes);
+        }
+        if (!entry.file) {
+            recovering.erase(name);
+            return nullptr;
+        }
+        return entry.file.get();
+    }
+
+    void recoverIntakes() {
+        const std::lock_guard<std::mutex> one(writingOut);
+        const fs::path intakeFolder = files->folder() / kIntakeName;
+        std::unique_ptr<BoundedBatch> batch;
+        for (const std::string& name : othersIntakeNames(intakeFolder)) {
+            Platform::MappedFile* const file = claimDeadIntake(intakeFolder, name);
+            if (file == nullptr) {
+                if (!RequestFile::idOf(name, kIntakeSuffix)) {
+                    files->setAside(intakeFolder, name, "not an intake");
+                }
                 continue;
             }
-            OutboxIntake area(entry.file->data(), entry.file->size());
+            OutboxIntake area(file->data(), file->size());
             if (!area.formatted()) {
                 recovering.erase(name);
                 files->setAside(intakeFolder, name, "not an intake");
@@ -421,7 +436,7 @@ struct Outbox::Impl {
                 // Marked in the file before the next record goes: whoever writes this intake
                 // out again, after this process too, makes no second file of it.
                 area.markWritten(record.offset);
-                if (!entry.file->writeBack(record.offset, sizeof(std::uint32_t))) {
+                if (!file->writeBack(record.offset, sizeof(std::uint32_t))) {
                     log("intake " + name + ": could not mark a record written out; the rest waits");
                     whole = false;
                     break;
@@ -431,7 +446,7 @@ struct Outbox::Impl {
             // that requests keep their order.
             if (!whole) break;
             if (damaged) log("intake " + name + ": a damaged record and any after it were dropped");
-            entry.file->discard();
+            file->discard();
             recovering.erase(name);
         }
     }
@@ -574,8 +589,7 @@ std::vector<StoredRequest> Outbox::pending() {
             if (kept.count(id) != 0) continue;
             const std::string name = id + kRequestSuffix;
             std::string text;
-            switch (Platform::readWholeFile(impl.files->requestPath(id).u8string(), kMaxFileBytes,
-                                            text)) {
+            switch (impl.files->readRequest(id, text)) {
                 case Platform::FileRead::Read:
                     break;
                 case Platform::FileRead::Gone:
@@ -656,27 +670,16 @@ std::size_t Outbox::erase() {
             impl.unwritten = 0;
         }
         const fs::path intakeFolder = impl.files->folder() / kIntakeName;
-        std::set<std::string> ownNames;
-        {
-            const std::lock_guard<std::mutex> lock(impl.mutex);
-            for (const std::unique_ptr<IntakePart>& part : impl.parts) ownNames.insert(part->name);
-        }
-        std::error_code error;
-        for (fs::directory_iterator it(intakeFolder, error), end; !error && it != end;
-             it.increment(error)) {
-            const std::string name = it->path().filename().u8string();
-            if (ownNames.count(name) != 0 || !RequestFile::idOf(name, kIntakeSuffix)) continue;
-            Recovering& entry = impl.recovering[name];
-            if (!entry.file) entry.file = Platform::MappedFile::claim(it->path().u8string(), kMaxFileBytes);
-            if (entry.file) {
-                OutboxIntake area(entry.file->data(), entry.file->size());
-                if (area.formatted()) {
-                    for (const OutboxIntake::Record& record : area.records(OutboxIntake::kHeaderSize)) {
-                        erased += record.written ? 0 : 1;
-                    }
+        for (const std::string& name : impl.othersIntakeNames(intakeFolder)) {
+            Platform::MappedFile* const file = impl.claimDeadIntake(intakeFolder, name);
+            if (file == nullptr) continue;
+            OutboxIntake area(file->data(), file->size());
+            if (area.formatted()) {
+                for (const OutboxIntake::Record& record : area.records(OutboxIntake::kHeaderSize)) {
+                    erased += record.written ? 0 : 1;
                 }
-                entry.file->discard();
             }
+            file->discard();
             impl.recovering.erase(name);
         }
         for (const std::string& id : impl.files->listIds(false)) {

@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 // gone wrong, and the bound is then kept by this process's count alone.
 constexpr auto kLockWait = std::chrono::seconds(2);
 constexpr auto kLockPause = std::chrono::milliseconds(2);
-// Far beyond any real request, small enough to read into memory.
-constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 }  // namespace
 
@@ -75,8 +73,7 @@ bool BoundedBatch::full(std::uintmax_t adding) const {
 RequestFile::Class BoundedBatch::kindOf(Entry& entry) {
     if (!entry.kind) {
         std::string text;
-        if (Platform::readWholeFile(files_.requestPath(entry.id).u8string(), kMaxFileBytes,
-                                    text) != Platform::FileRead::Read) {
+        if (files_.readRequest(entry.id, text) != Platform::FileRead::Read) {
             return RequestFile::Class::Damaged;  // gone meanwhile, or unreadable: left alone
         }
         entry.kind = RequestFile::classify(text);

@@ -132,6 +132,10 @@ bool OutboxFiles::wantsFiles(std::size_t wanted) {
     return prepared_.size() <= wanted / 2;
 }
 
+Platform::FileRead OutboxFiles::readRequest(const std::string& id, std::string& text) const {
+    return Platform::readWholeFile(requestPath(id).u8string(), kMaxOutboxFileBytes, text);
+}
+
 bool OutboxFiles::writeRequest(const std::string& id, const std::string& text) {
     Platform::yieldToHostThreads();
     std::unique_ptr<Platform::NamelessFile> file;
@@ -177,7 +181,7 @@ bool OutboxFiles::setAside(const fs::path& from, const std::string& name, const 
     fs::rename(from / fs::u8path(name), target, error);
     if (!error) {
         if (!quiet) log_("set aside " + name + " (" + problem + ")");
-        const std::lock_guard<std::mutex> lock(preparedMutex_);
+        const std::lock_guard<std::mutex> lock(setAsideMutex_);
         setAsideGrew_ = true;
         newestSetAside_ = target;
         return true;
@@ -192,7 +196,7 @@ bool OutboxFiles::setAside(const fs::path& from, const std::string& name, const 
 void OutboxFiles::keepSetAsideBounded() {
     fs::path newest;
     {
-        const std::lock_guard<std::mutex> lock(preparedMutex_);
+        const std::lock_guard<std::mutex> lock(setAsideMutex_);
         if (!setAsideGrew_) return;
         setAsideGrew_ = false;
         newest = newestSetAside_;

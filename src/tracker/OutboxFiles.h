@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/OutboxFolder.h"
+#include "platform/PrivateFiles.h"
 
 namespace ORBA {
 
@@ -22,6 +23,10 @@ constexpr std::size_t kMaxSetAsideFiles = 100;
 // The most files one listing sets aside; the rest wait for the next one, so that a folder flooded
 // with junk costs each listing a bounded amount of work and the game's own requests still go.
 constexpr std::size_t kMaxSetAsidePerListing = 200;
+
+// The largest outbox file read or mapped whole: far beyond any real request or intake part, small
+// enough to hold in memory. Anything larger is not the library's.
+constexpr std::size_t kMaxOutboxFileBytes = 16 * 1024 * 1024;
 
 namespace OutboxNames {
 constexpr const char* kRequestSuffix = ".req";
@@ -54,6 +59,9 @@ public:
     // The regular request files with their sizes, oldest first; nothing is set aside.
     std::vector<Listed> listRequests();
 
+    // Reads the request file of `id` whole, up to kMaxOutboxFileBytes.
+    Platform::FileRead readRequest(const std::string& id, std::string& text) const;
+
     // Puts `text` in place as the request file of `id`: written whole, private to the user, before
     // it is named. False, with a log line, when it could not be.
     bool writeRequest(const std::string& id, const std::string& text);
@@ -73,6 +81,7 @@ private:
     Log log_;
     std::mutex preparedMutex_;
     std::vector<std::unique_ptr<Platform::NamelessFile>> prepared_;
+    std::mutex setAsideMutex_;
     bool setAsideGrew_ = false;
     std::filesystem::path newestSetAside_;
 

@@ -504,6 +504,12 @@ TEST_F(DeliveryE2ETest, TheStatusTellsWhatWaitsWasRetriedAndDelivered) {
     EXPECT_TRUE(status["nextRetrySeconds"].is_null());
     EXPECT_EQ(status["dropped"]["refused"], 0);
 
+    // What the player has erased counts as dropped, by its own reason.
+    collector_.setStatus(503);
+    run(sendEvent("forgotten"));
+    run(R"({"event":"ForgetInstall"})");
+    EXPECT_EQ(statusOf(appId_)["dropped"]["erased"], 1);
+
     // Synchronous delivery counts what each command's post got.
     collector_.setStatus(400);
     run(initNative("", appId_ + "-sync"));

@@ -26,8 +26,15 @@ echo "unpacked $(basename "$archive") ($(du -k "$archive" | cut -f1) KiB)"
 need include/orba/Plugin.h include/orba/Logger.h \
   lib/cmake/OrbaTracker/OrbaTrackerConfig.cmake lib/cmake/OrbaTracker/OrbaTrackerConfigVersion.cmake \
   lib/cmake/OrbaTracker/OrbaTrackerTargets.cmake \
-  share/doc/OrbaTracker/README.md share/doc/OrbaTracker/commands.md \
+  share/doc/OrbaTracker/README.md share/doc/OrbaTracker/docs/README.md \
+  share/doc/OrbaTracker/docs/commands.md share/doc/OrbaTracker/docs/c-interface.md \
   share/doc/OrbaTracker/LICENSES/nlohmann-json.txt share/doc/OrbaTracker/examples/sample-session.txt
+# Every relative link of the installed docs leads to a file of the package.
+for page in "$prefix"/share/doc/OrbaTracker/*.md "$prefix"/share/doc/OrbaTracker/docs/*.md; do
+  for target in $(grep -o '](\([^)#]*\)' "$page" | sed 's/^](//' | grep -v -e '^[a-z]*:' -e '^$'); do
+    [ -e "$(dirname "$page")/$target" ] || fail "$(basename "$page") links to $target, which the package lacks"
+  done
+done
 # Nothing of the build tree may leak into the package's description.
 if grep -q -e "$source" -e "$build" "$prefix"/lib/cmake/OrbaTracker/*.cmake; then
   fail "the CMake package names the build machine's folders"

@@ -26,9 +26,26 @@ using SetLogFn = void (*)(bool);
 
 const char kSetUseOrbaCoreLog[] = "_ZN4ORBA4Core6Logger10LogSetting17setUseOrbaCoreLogEb";
 
+const char kUsage[] = "usage: orba-host [--library PATH] [--log] [COMMAND_FILE]\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: orba-host [--library PATH] [--log] [COMMAND_FILE]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int help() {
+    std::fputs(kUsage, stdout);
+    std::fputs("\n"
+               "Loads the tracker library as a game does and runs one command text per line of\n"
+               "COMMAND_FILE (standard input when none is given). Empty lines and lines starting\n"
+               "with '#' are skipped.\n"
+               "\n"
+               "  --library PATH  the library to load (default: the one beside this program, or\n"
+               "                  in ../lib of an installed tree)\n"
+               "  --log           switch the library's core logging on and show its lines\n"
+               "  --help          show this text\n",
+               stdout);
+    return 0;
 }
 
 }  // namespace
@@ -44,6 +61,8 @@ int main(int argc, char** argv) {
             libraryGiven = true;
         } else if (std::strcmp(argv[i], "--log") == 0) {
             log = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            return help();
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return usage();
         } else if (commandFile.empty()) {
