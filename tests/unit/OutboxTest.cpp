@@ -14,6 +14,7 @@
 
 #include "orba/Logger.h"
 #include "support/DebugOutputCapture.h"
+#include "support/ScratchFolderTest.h"
 #include "platform/OutboxFolder.h"
 #include "tracker/Outbox.h"
 
@@ -68,22 +69,9 @@ std::string readText(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class OutboxTest : public ::testing::Test {
+class OutboxTest : public OrbaTest::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        root_ =
-            fs::temp_directory_path() / ("orba-outbox-" + std::to_string(std::random_device()()));
-        fs::create_directories(root_);
-        ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
-    }
-    void TearDown() override {
-        ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
-        std::error_code error;
-        fs::remove_all(root_, error);
-    }
-    std::string folder() const { return root_.u8string(); }
-
-    fs::path root_;
+    OutboxTest() : ScratchFolderTest("orba-outbox-") {}
 };
 
 TEST_F(OutboxTest, KeepsRequestsExactlyAndFirstInFirstOutAcrossObjects) {

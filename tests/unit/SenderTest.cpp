@@ -18,6 +18,7 @@
 
 #include "orba/Logger.h"
 #include "support/DebugOutputCapture.h"
+#include "support/ScratchFolderTest.h"
 #include "tracker/Delivery.h"
 #include "tracker/Outbox.h"
 #include "tracker/transport/RequestRules.h"
@@ -166,18 +167,9 @@ HttpRequest requestTo(const std::string& base, int number) {
     return request;
 }
 
-class SenderTest : public ::testing::Test {
+class SenderTest : public OrbaTest::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("orba-sender-" + std::to_string(std::random_device()()));
-        fs::create_directories(root_);
-        ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
-    }
-    void TearDown() override {
-        ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
-        std::error_code error;
-        fs::remove_all(root_, error);
-    }
+    SenderTest() : ScratchFolderTest("orba-sender-") {}
 
     std::unique_ptr<Delivery> makeDelivery(
         const std::shared_ptr<FakePoster>& poster, std::shared_ptr<ORBA::DeliveryClock> clock,
@@ -199,8 +191,6 @@ protected:
         }
         return names;
     }
-
-    fs::path root_;
 };
 
 TEST_F(SenderTest, RetriesTheSameBytesAsAskedAndDropsWhatIsRefused) {
