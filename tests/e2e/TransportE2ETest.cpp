@@ -13,7 +13,9 @@
 
 using ORBA::hmacSha256Hex;
 using ORBA::HttpRequest;
+using ORBA::HttpResult;
 using ORBA::postHttpRequest;
+using ORBA::sendHttpRequest;
 
 namespace {
 
@@ -44,6 +46,10 @@ w3iDMIZkbw7CFEWGnOfOFcGVYJ7FB0sBFZjpuCy8aQw70wLhoCVr+o7MDFQhZVoC
 2RnSwHiMfTW5yOfapIM0kdNii15whMtR7A==
 -----END CERTIFICATE-----
 )";
+
+bool startsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -121,8 +127,10 @@ TEST_F(TransportE2ETest, ReturnsTheServersStatus) {
 
 TEST_F(TransportE2ETest, SignatureUnderAnotherKeyIsRefused) {
     std::string body = eventBody(OrbaTest::uniqueMarker());
-    EXPECT_EQ(postHttpRequest(collector_.request(kFirstOpenPath, body, kUserAgent, "wrong-key")),
-              403);
+    const HttpResult result =
+        sendHttpRequest(collector_.request(kFirstOpenPath, body, kUserAgent, "wrong-key"));
+    EXPECT_EQ(result.status, 403);
+    EXPECT_EQ(result.failure, "");
     auto lines = collector_.recordedWithBody(body);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["signature"], hmacSha256Hex("wrong-key", body));
@@ -133,9 +141,20 @@ TEST_F(TransportE2ETest, NothingListeningGivesNoAnswerWithoutWaiting) {
     HttpRequest request = collector_.request(kFirstOpenPath, "{}", kUserAgent);
     request.url = std::string("https://localhost:1") + kFirstOpenPath;
     Clock::time_point start = Clock::now();
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult result = sendHttpRequest(request);
+    EXPECT_EQ(result.status, 0);
     // A refused connection must not wait for the connect time-out.
     EXPECT_LT(secondsSince(start), 4.0);
+#ifdef _WIN32
+    EXPECT_TRUE(startsWith(result.failure, "connect failed: WinHttpSendRequest gave error 12029 "
+                                           "ERROR_WINHTTP_CANNOT_CONNECT"))
+        << result.failure;
+#else
+    EXPECT_TRUE(startsWith(result.failure, "connect failed: Couldn't connect to server (curl 7)"))
+        << result.failure;
+    EXPECT_NE(result.failure.find("Connection refused (errno 111)"), std::string::npos)
+        << result.failure;
+#endif
 }
 
 TEST_F(TransportE2ETest, ServerThatNeverAnswersIsGivenUpOnWithinTheBound) {
@@ -155,13 +174,38 @@ TEST_F(TransportE2ETest, UntrustedServerGetsNothing) {
     std::string body = eventBody(OrbaTest::uniqueMarker());
     HttpRequest request = collector_.request(kFirstOpenPath, body, kUserAgent);
     request.caFile = otherCa;
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult underOtherCa = sendHttpRequest(request);
+    EXPECT_EQ(underOtherCa.status, 0);
     // The system's authorities do not know the collector's throwaway one either.
     request.caFile.clear();
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult underSystem = sendHttpRequest(request);
+    EXPECT_EQ(underSystem.status, 0);
     request.caFile = collector_.settings().recordFile + ".missing.pem";
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult underMissing = sendHttpRequest(request);
+    EXPECT_EQ(underMissing.status, 0);
     expectNotRecorded(body);
+
+    // Each says which check failed.
+#ifdef _WIN32
+    EXPECT_TRUE(startsWith(underOtherCa.failure, "certificate trust failed: caFile check: "))
+        << underOtherCa.failure;
+    EXPECT_TRUE(startsWith(underSystem.failure, "certificate trust failed: "))
+        << underSystem.failure;
+    EXPECT_TRUE(startsWith(underMissing.failure, "reading the CA file \"" + request.caFile +
+                                                     "\" failed: CreateFileW gave error 2"))
+        << underMissing.failure;
+#else
+    for (const HttpResult* untrusted : {&underOtherCa, &underSystem}) {
+        EXPECT_TRUE(startsWith(untrusted->failure, "certificate trust failed: "))
+            << untrusted->failure;
+        EXPECT_NE(untrusted->failure.find("unable to get local issuer certificate; X509 check 20"),
+                  std::string::npos)
+            << untrusted->failure;
+    }
+    EXPECT_TRUE(startsWith(underMissing.failure, "reading the CA file \"" + request.caFile +
+                                                     "\" failed: "))
+        << underMissing.failure;
+#endif
 }
 
 TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNotAndSayWhy) {
