@@ -153,7 +153,7 @@ void installQuietServices() {
     services.writeValue = [](const std::string&, const std::string&) { return true; };
     services.makeUuid = [] { return std::string("3f2b8c1e-6d7a-4e55-9a10-2b3c4d5e6f70"); };
     services.osVersion = [] { return std::string("10.0.19045.3803"); };
-    services.post = [](const ORBA::HttpRequest&) { return 202; };
+    services.post = [](const ORBA::HttpRequest&) { return ORBA::HttpResult{202, -1, ""}; };
     ORBA::setModuleFactory(ORBA::builtInModuleFactory(quiet));
     TriggerOrbaThirdPartyTrackerEventCallbackFunc(
         R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"dk","appId":"app"}}})");

@@ -113,7 +113,7 @@ void forOtherGames(int64_t count, const Line& line) {
 void runInitTracker(benchmark::State& state, const std::filesystem::path& folder) {
     setenv("XDG_STATE_HOME", folder.c_str(), 1);
     auto services = std::make_shared<ORBA::TrackerServices>(ORBA::platformTrackerServices());
-    services->post = [](const ORBA::HttpRequest&) { return 202; };
+    services->post = [](const ORBA::HttpRequest&) { return ORBA::HttpResult{202, -1, ""}; };
     ORBA::setModuleFactory(ORBA::builtInModuleFactory(services));
     const std::string init =
         R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":"bench-game","appVersion":"1.0"}}})";

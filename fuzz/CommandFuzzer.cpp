@@ -69,7 +69,9 @@ std::shared_ptr<const ORBA::TrackerServices> makeFakeServices() {
     services.makeUuid = [] { return "uuid-" + std::to_string(++world().uuidsMade); };
     services.osVersion = [] { return std::string("10.0.19045.3803"); };
     // Accepted and refused answers alternate, so that both outcomes follow a send.
-    services.post = [](const ORBA::HttpRequest&) { return world().posts++ % 2 == 0 ? 202 : 500; };
+    services.post = [](const ORBA::HttpRequest&) {
+        return ORBA::HttpResult{world().posts++ % 2 == 0 ? 202 : 500, -1, ""};
+    };
     return fakes;
 }
 

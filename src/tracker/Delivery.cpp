@@ -282,7 +282,8 @@ void Delivery::runSender(const std::shared_ptr<Engine>& engine) {
                 Core::Logger::Log(
                     "Stored request of app " + next.appId +
                     (result.status == 0
-                         ? std::string(" got no answer: check that the endpoint is reachable and trusted")
+                         ? " got no answer: check that the endpoint is reachable and trusted" +
+                               (result.failure.empty() ? std::string() : "; " + result.failure)
                          : " was answered " + std::to_string(result.status)) +
                     "; it is tried again");
             }

@@ -18,11 +18,17 @@ struct HttpRequest {
 struct HttpResult {
     int status = 0;                 // 0 when no answer came
     long retryAfterSeconds = -1;    // the answer's Retry-After in seconds; -1 when it gave none
+    // Why no answer came: the step that failed, then the system's code and text, as in
+    // "connect failed: ...". Empty when an answer came. Holds nothing of the request but its
+    // host, port and caFile path.
+    std::string failure;
 };
 
-// Posts `request` once and returns the HTTP status of the response, or 0 when none came (no
-// connection, TLS failure, an untrusted certificate, time-out: 5 s to connect, 10 s in all).
-// The server's certificate and host name are verified. The response body is discarded.
+// Posts `request` once and returns the HTTP status of the response, or 0 with the reason when
+// none came (no connection, TLS failure, an untrusted certificate, time-out: 5 s to connect,
+// 10 s in all). The server's certificate and host name are verified. The response body is
+// discarded. Logs nothing but a refusal to send (see Transport::isSendable): the caller tells
+// the reason, once a request rather than once an attempt.
 HttpResult sendHttpRequest(const HttpRequest& request);
 inline int postHttpRequest(const HttpRequest& request) { return sendHttpRequest(request).status; }
 

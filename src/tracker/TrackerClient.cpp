@@ -183,7 +183,8 @@ SendResult TrackerClient::post(const std::string& url, std::string body, EventKi
         // launch counts once it is stored.
         return services_.store && services_.store(appId_, kind, request) ? kAcceptedForDelivery : 0;
     }
-    const SendResult status = services_.post(request);
+    const HttpResult result = services_.post(request);
+    const SendResult status = result.status;
     DeliveryStatus& counts = DeliveryStatus::instance();
     counts.answered(appId_, status);
     if (status == 0) {
@@ -191,16 +192,18 @@ SendResult TrackerClient::post(const std::string& url, std::string body, EventKi
     } else if (status < 200 || status > 299) {
         counts.dropped(appId_, DropReason::kRefused);
     }
-    if (status < 200 || status > 299) logFailure(status, kind);
+    if (status < 200 || status > 299) logFailure(result, kind);
     return status;
 }
 
-void TrackerClient::logFailure(SendResult status, EventKind kind) const {
+void TrackerClient::logFailure(const HttpResult& result, EventKind kind) const {
+    const SendResult status = result.status;
     std::string line = std::string("Request ") + kindWord(kind) + " of app " + appId_;
     if (status == 0) {
         line += " got no answer: check that the endpoint is reachable";
         line += endpoint_.caFile.empty() ? " and trusted by the system"
                                          : " and that caFile names the authority it is signed by";
+        if (!result.failure.empty()) line += "; " + result.failure;
     } else if (status == 401 || status == 403) {
         line += " was refused with status " + std::to_string(status) +
                 ": check the dev key and the app id";

@@ -80,7 +80,7 @@ public:
 private:
     void logDamagedCounter(const std::string& text) const;
     // Says once, in the log, why a request sent now was not delivered and what to check.
-    void logFailure(SendResult status, EventKind kind) const;
+    void logFailure(const HttpResult& result, EventKind kind) const;
 
     const TrackerServices& services_;
     const std::string& devKey_;

@@ -22,7 +22,7 @@ TrackerServices platformTrackerServices() {
         static const std::string& version = Core::keptForever<std::string>(Platform::Misc::getOsVersion());
         return version;
     };
-    services.post = postHttpRequest;
+    services.post = sendHttpRequest;
     services.store = [](const std::string& appId, EventKind kind, const HttpRequest& request) {
         return Delivery::instance().store(appId, kind, request);
     };

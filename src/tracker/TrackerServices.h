@@ -58,8 +58,9 @@ struct TrackerServices {
     std::function<std::string(const std::string& name, std::size_t maxBytes)> readOwnValue;
     std::function<std::string()> makeUuid;
     std::function<std::string()> osVersion;
-    // Posts `request` now and returns the HTTP status, 0 when no answer came.
-    std::function<int(const HttpRequest& request)> post;
+    // Posts `request` now and returns what came back: status 0, with the reason, when no
+    // answer came.
+    std::function<HttpResult(const HttpRequest& request)> post;
     // Background delivery: keeps `request` of `appId` for the sender thread; true once kept.
     std::function<bool(const std::string& appId, EventKind kind, const HttpRequest& request)> store;
     // Background delivery: where `appId`'s requests go; the sender delivers what is kept for it.

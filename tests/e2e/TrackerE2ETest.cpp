@@ -207,29 +207,42 @@ TEST_F(TrackerE2ETest, UnreachableOrUntrustedServersAcceptNothing) {
     // may see an unsigned fragment; it must never have accepted one.
     for (const auto& line : requests()) EXPECT_NE(line["status"], 202) << line.dump();
 
-    // Each failure is told once, with what to check: no answer, a wrong dev key, an unreadable
-    // authority file.
+    // Each failure is told once, with what to check and, for no answer, why: a refused
+    // connection, an untrusted server, a wrong dev key, an unreadable authority file.
     ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(true);
     OrbaTest::DebugOutputCapture capture;
     run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":")" + appId_ +
         R"(","endpoint":"https://localhost:9"}}})");
+    // An authority that did not sign the collector's certificate. (Without any, Wine may hand the
+    // request a connection the collector's own authority let in before.)
+    run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":")" + appId_ +
+        R"(","endpoint":")" + collector_.settings().url + R"(","caFile":")" + ORBA_FIXTURE_DIR +
+        R"(/unrelated-ca.pem"}}})");
     run(initNative(R"(,"key":"wrong")"));
     run(R"({"event":"InitTracker","body":{"isSteam":false,"config":{"devKey":"k","appId":")" + appId_ +
         R"(","endpoint":"https://localhost:9","caFile":"/no/such/ca.pem"}}})");
     ORBA::Core::Logger::LogSetting::setUseOrbaCoreLog(false);
     const std::string log = capture.finish();
+    const auto count = [&log](const std::string& text) {
+        std::size_t found = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+        return found;
+    };
     const std::string request = "Request first_open of app " + appId_;
-    EXPECT_NE(log.find(request + " got no answer: check that the endpoint is reachable and trusted "
-                                 "by the system\n"),
-              std::string::npos)
+    const std::string noAnswer = request + " got no answer: check that the endpoint is reachable and ";
+    EXPECT_EQ(count(noAnswer + "trusted by the system; connect failed: "), 1u) << log;
+    EXPECT_EQ(count(noAnswer + "that caFile names the authority it is signed by; certificate trust "
+                               "failed: "),
+              1u)
         << log;
-    EXPECT_NE(log.find(request + " was refused with status 403: check the dev key and the app id\n"),
-              std::string::npos)
+    EXPECT_EQ(count(request + " was refused with status 403: check the dev key and the app id\n"), 1u)
         << log;
-    EXPECT_NE(log.find("caFile \"/no/such/ca.pem\" cannot be read: no request will be trusted until "
-                       "it can\n"),
-              std::string::npos)
+    EXPECT_EQ(count("caFile \"/no/such/ca.pem\" cannot be read: no request will be trusted until "
+                    "it can\n"),
+              1u)
         << log;
+    // One line a request, none an attempt.
+    EXPECT_EQ(count(request), 4u) << log;
 }
 
 TEST_F(TrackerE2ETest, SteamGameReportsUnderItsSteamAppId) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <string>
 
 #include "orba/Logger.h"
@@ -13,7 +12,9 @@
 
 using ORBA::hmacSha256Hex;
 using ORBA::HttpRequest;
+using ORBA::HttpResult;
 using ORBA::postHttpRequest;
+using ORBA::sendHttpRequest;
 
 namespace {
 
@@ -23,27 +24,11 @@ constexpr const char* kFirstOpenPath = "/v1.0/c2s/first_open/app/nativepc/12345"
 constexpr const char* kUserAgent = "Native PC/HTTP Client 1.0 (12345)";
 
 // An authority that signed nothing the collector serves.
-constexpr const char* kUnrelatedCaPem = R"(-----BEGIN CERTIFICATE-----
-MIIDRTCCAi2gAwIBAgIUOcvW4R53u0KFDtOMcxtqSW/Mqo0wDQYJKoZIhvcNAQEL
-BQAwMTETMBEGA1UECgwKT3JiYSBUZXN0czEaMBgGA1UEAwwRVW5yZWxhdGVkIFRl
-c3QgQ0EwIBcNMjYxMjA5MDYwNzA2WhgPMjEyNjExMTUwNjA3MDZaMDExEzARBgNV
-BAoMCk9yYmEgVGVzdHMxGjAYBgNVBAMMEVVucmVsYXRlZCBUZXN0IENBMIIBIjAN
-BgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAvBkNhwtwNGSeZXWWR5qfXPRUVNkj
-M1tGkYBJc81Bc/JGdPUzVJCmkCfFtVp/MqjQf4Fw/uKLw+DPeXBBJMDKolyeWlNb
-WSOwIR+sBLF7rCWPxG7K3espO0wm7XzXpS891syeeKPzgD+NPvnwEBRyXprEnDCg
-BmjP1pxjAQ0xJNsFTIe2zQjxH0Q5+bAw14YM/QLNvzFJfyTc+b77b0PodmGS2xHz
-ca3ftS/2/OODVCbxJ6W6vAqq5i1C9+/cjuqzqpMxhjAQbJjdhKIlgiEhP/cuehtr
-6CA+DeIOZxhAzN5V28U9stE7g63OU8avyGypCo+voBM7yqpvUMtZ2nvVuwIDAQAB
-o1MwUTAdBgNVHQ4EFgQUfRRsK4gJMfxjF3IPvTcrg+fYfEkwHwYDVR0jBBgwFoAU
-fRRsK4gJMfxjF3IPvTcrg+fYfEkwDwYDVR0TAQH/BAUwAwEB/zANBgkqhkiG9w0B
-AQsFAAOCAQEAQgier5alODX+mgWRG5yvVjMxdAOmM8bPwbfKkUhoQCuA8RR32//0
-6KGgYk7Rl/ijbP1lijBkhgnoAq89nalQ0ZSTH84KDMFJ68pVPJbyIVeRnGu0QHTA
-ThM21gRPq1ZcPAI43d36quaxfp9mgp6Afa7npPQQ13vJOjxYF6jsd/Gwt1PYevXa
-Fll/k8mkjXtixpEw48TAbAXkCIp8XO/N2ZNBFHv1dwo5NWJe2DXyE1apE/AItmIO
-w3iDMIZkbw7CFEWGnOfOFcGVYJ7FB0sBFZjpuCy8aQw70wLhoCVr+o7MDFQhZVoC
-2RnSwHiMfTW5yOfapIM0kdNii15whMtR7A==
------END CERTIFICATE-----
-)";
+const std::string kUnrelatedCaFile = std::string(ORBA_FIXTURE_DIR) + "/unrelated-ca.pem";
+
+bool startsWith(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -121,8 +106,10 @@ TEST_F(TransportE2ETest, ReturnsTheServersStatus) {
 
 TEST_F(TransportE2ETest, SignatureUnderAnotherKeyIsRefused) {
     std::string body = eventBody(OrbaTest::uniqueMarker());
-    EXPECT_EQ(postHttpRequest(collector_.request(kFirstOpenPath, body, kUserAgent, "wrong-key")),
-              403);
+    const HttpResult result =
+        sendHttpRequest(collector_.request(kFirstOpenPath, body, kUserAgent, "wrong-key"));
+    EXPECT_EQ(result.status, 403);
+    EXPECT_EQ(result.failure, "");
     auto lines = collector_.recordedWithBody(body);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["signature"], hmacSha256Hex("wrong-key", body));
@@ -133,9 +120,20 @@ TEST_F(TransportE2ETest, NothingListeningGivesNoAnswerWithoutWaiting) {
     HttpRequest request = collector_.request(kFirstOpenPath, "{}", kUserAgent);
     request.url = std::string("https://localhost:1") + kFirstOpenPath;
     Clock::time_point start = Clock::now();
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult result = sendHttpRequest(request);
+    EXPECT_EQ(result.status, 0);
     // A refused connection must not wait for the connect time-out.
     EXPECT_LT(secondsSince(start), 4.0);
+#ifdef _WIN32
+    EXPECT_TRUE(startsWith(result.failure, "connect failed: WinHttpSendRequest gave error 12029 "
+                                           "ERROR_WINHTTP_CANNOT_CONNECT"))
+        << result.failure;
+#else
+    EXPECT_TRUE(startsWith(result.failure, "connect failed: Couldn't connect to server (curl 7)"))
+        << result.failure;
+    EXPECT_NE(result.failure.find("Connection refused (errno 111)"), std::string::npos)
+        << result.failure;
+#endif
 }
 
 TEST_F(TransportE2ETest, ServerThatNeverAnswersIsGivenUpOnWithinTheBound) {
@@ -149,19 +147,44 @@ TEST_F(TransportE2ETest, ServerThatNeverAnswersIsGivenUpOnWithinTheBound) {
 }
 
 TEST_F(TransportE2ETest, UntrustedServerGetsNothing) {
-    std::string otherCa = collector_.settings().recordFile + ".unrelated-ca.pem";
-    std::ofstream(otherCa, std::ios::binary) << kUnrelatedCaPem;
-
     std::string body = eventBody(OrbaTest::uniqueMarker());
     HttpRequest request = collector_.request(kFirstOpenPath, body, kUserAgent);
-    request.caFile = otherCa;
-    EXPECT_EQ(postHttpRequest(request), 0);
+    request.caFile = kUnrelatedCaFile;
+    const HttpResult underOtherCa = sendHttpRequest(request);
+    EXPECT_EQ(underOtherCa.status, 0);
     // The system's authorities do not know the collector's throwaway one either.
     request.caFile.clear();
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult underSystem = sendHttpRequest(request);
+    EXPECT_EQ(underSystem.status, 0);
     request.caFile = collector_.settings().recordFile + ".missing.pem";
-    EXPECT_EQ(postHttpRequest(request), 0);
+    const HttpResult underMissing = sendHttpRequest(request);
+    EXPECT_EQ(underMissing.status, 0);
     expectNotRecorded(body);
+
+    // Each says which check failed.
+#ifdef _WIN32
+    EXPECT_TRUE(startsWith(underOtherCa.failure, "certificate trust failed: caFile check: "))
+        << underOtherCa.failure;
+    // Wine reports an authority the system does not know as a failed secure channel.
+    EXPECT_TRUE(startsWith(underSystem.failure, "certificate trust failed: ") ||
+                startsWith(underSystem.failure, "TLS handshake failed: WinHttpSendRequest gave "
+                                                "error 12157 ERROR_WINHTTP_SECURE_CHANNEL_ERROR"))
+        << underSystem.failure;
+    EXPECT_TRUE(startsWith(underMissing.failure, "reading the CA file \"" + request.caFile +
+                                                     "\" failed: CreateFileW gave error 2"))
+        << underMissing.failure;
+#else
+    for (const HttpResult* untrusted : {&underOtherCa, &underSystem}) {
+        EXPECT_TRUE(startsWith(untrusted->failure, "certificate trust failed: "))
+            << untrusted->failure;
+        EXPECT_NE(untrusted->failure.find("unable to get local issuer certificate; X509 check 20"),
+                  std::string::npos)
+            << untrusted->failure;
+    }
+    EXPECT_TRUE(startsWith(underMissing.failure, "reading the CA file \"" + request.caFile +
+                                                     "\" failed: "))
+        << underMissing.failure;
+#endif
 }
 
 TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNotAndSayWhy) {

@@ -47,10 +47,14 @@ public:
         services.osVersion = [] { return std::string("10.0.19045.3803"); };
         services.post = [this](const ORBA::HttpRequest& request) {
             requests.push_back(request);
-            if (statuses.empty()) return 202;
-            const int status = statuses.front();
-            statuses.pop_front();
-            return status;
+            ORBA::HttpResult result;
+            result.status = 202;
+            if (!statuses.empty()) {
+                result.status = statuses.front();
+                statuses.pop_front();
+            }
+            if (result.status == 0) result.failure = "connect failed: the fake has no server";
+            return result;
         };
     }
     FakeTrackerServices(const FakeTrackerServices&) = delete;

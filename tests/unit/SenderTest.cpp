@@ -143,6 +143,7 @@ public:
         HttpResult result;
         result.status = next_ < script.size() ? script[next_++] : 200;
         result.retryAfterSeconds = result.status == 503 ? retryAfter : -1;
+        if (result.status == 0) result.failure = "connect failed: no server here";
         return result;
     }
     std::vector<HttpRequest> posted() {
@@ -195,9 +196,10 @@ protected:
 
 TEST_F(SenderTest, RetriesTheSameBytesAsAskedAndDropsWhatIsRefused) {
     const auto poster = std::make_shared<FakePoster>();
-    poster->script = {503, 0, 200, 400, 200};
+    poster->script = {503, 0, 200, 400, 0, 200};
     poster->retryAfter = 7;
     const auto clock = std::make_shared<InstantClock>();
+    OrbaTest::DebugOutputCapture capture;
     {
         const auto delivery = makeDelivery(poster, clock);
         delivery->configure("game", kTarget);
@@ -206,15 +208,24 @@ TEST_F(SenderTest, RetriesTheSameBytesAsAskedAndDropsWhatIsRefused) {
         }
         EXPECT_TRUE(delivery->flush(std::chrono::seconds(10)));
     }
+    const std::string log = capture.finish();
     const std::vector<HttpRequest> posted = poster->posted();
-    ASSERT_EQ(posted.size(), 5u);
+    ASSERT_EQ(posted.size(), 6u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(posted[i].body, requestTo(kTarget.baseUrl, 0).body);
     EXPECT_EQ(posted[0].authorization, posted[2].authorization);
     EXPECT_EQ(posted[3].body, requestTo(kTarget.baseUrl, 1).body);
     EXPECT_EQ(posted[4].body, requestTo(kTarget.baseUrl, 2).body);
+    EXPECT_EQ(posted[5].body, requestTo(kTarget.baseUrl, 2).body);
     // Retry-After is a floor over the first delay; no answer at all doubles it.
-    EXPECT_EQ(clock->waits(), (std::vector<milliseconds>{milliseconds(7000), milliseconds(2000)}));
+    EXPECT_EQ(clock->waits(), (std::vector<milliseconds>{milliseconds(7000), milliseconds(2000),
+                                                         milliseconds(1000)}));
     EXPECT_TRUE(requestFiles().empty());
+    // A request's first failure is told, with why no answer came; its later ones are not.
+    EXPECT_EQ(log,
+              "Stored request of app game was answered 503; it is tried again\n"
+              "Stored request dropped: the service refused it with status 400\n"
+              "Stored request of app game got no answer: check that the endpoint is reachable and "
+              "trusted; connect failed: no server here; it is tried again\n");
 }
 
 TEST_F(SenderTest, SendsOnlyToTheConfiguredEndpointWithItsTrust) {

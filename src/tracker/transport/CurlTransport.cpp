@@ -1,9 +1,12 @@
 #include <curl/curl.h>
 #include <openssl/crypto.h>
+#include <openssl/x509_vfy.h>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <system_error>
 
 #include "tracker/HttpTransport.h"
 #include "tracker/transport/RequestRules.h"
@@ -88,6 +91,68 @@ private:
     CURL* easy_;
 };
 
+// The step a failed transfer stopped at, in the words of the reasons both back ends give.
+const char* failedStep(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY: return "name resolution";
+        case CURLE_COULDNT_CONNECT: return "connect";
+        case CURLE_OPERATION_TIMEDOUT: return "time-out";
+        case CURLE_SSL_CONNECT_ERROR: return "TLS handshake";
+        case CURLE_PEER_FAILED_VERIFICATION: return "certificate trust";
+        case CURLE_SSL_CACERT_BADFILE: return "reading the CA file";
+        case CURLE_SEND_ERROR: return "sending";
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE: return "receiving";
+        case CURLE_ABORTED_BY_CALLBACK: return "cancelled";
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT: return "URL";
+        default: return "transfer";
+    }
+}
+
+// "<step> failed: <libcurl's text> (curl <code>)", then what libcurl wrote to `errorBuffer`, the
+// certificate check that failed and the socket's error, where they add anything.
+std::string describeFailure(CURL* h, CURLcode code, const char* errorBuffer,
+                            const std::string& caFile) {
+    std::string step = failedStep(code);
+    std::string detail;
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        // OpenSSL's verdict on the chain; when it found nothing wrong, libcurl's own host name
+        // check is what refused the server.
+        long verdict = X509_V_OK;
+        if (curl_easy_getinfo(h, CURLINFO_SSL_VERIFYRESULT, &verdict) == CURLE_OK &&
+            verdict != X509_V_OK) {
+            // libcurl usually quotes OpenSSL's words already: then only the number is added.
+            const std::string words = X509_verify_cert_error_string(verdict);
+            detail = "X509 check " + std::to_string(verdict);
+            if (std::string(errorBuffer).find(words) == std::string::npos) detail += ": " + words;
+        } else {
+            step = "host name check";
+        }
+    } else if (code == CURLE_SSL_CACERT_BADFILE) {
+        step += " \"" + caFile + "\"";
+    }
+    std::string reason = step + " failed: " + curl_easy_strerror(code) + " (curl " +
+                         std::to_string(static_cast<int>(code)) + ")";
+    if (errorBuffer[0] != '\0') reason += std::string(": ") + errorBuffer;
+    if (!detail.empty()) reason += "; " + detail;
+    long systemError = 0;
+    if ((code == CURLE_COULDNT_CONNECT || code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR) &&
+        curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &systemError) == CURLE_OK && systemError != 0) {
+        reason += "; " + std::generic_category().message(static_cast<int>(systemError)) +
+                  " (errno " + std::to_string(systemError) + ")";
+    }
+    return reason;
+}
+
+HttpResult noAnswer(std::string failure) {
+    HttpResult result;
+    result.failure = std::move(failure);
+    return result;
+}
+
 }  // namespace
 
 void prepareHttpTransport() { KeptHandle::instance(); }
@@ -99,12 +164,14 @@ void releaseHttpThreadState() { OPENSSL_thread_stop(); }
 void cancelHttpRequests() { cancelled = true; }
 
 HttpResult sendHttpRequest(const HttpRequest& request) {
-    HttpResult none;
-    if (cancelled || !Transport::isSendable(request)) return none;
+    if (cancelled) return noAnswer("cancelled: the process is ending");
+    if (!Transport::isSendable(request)) {
+        return noAnswer(std::string("not sent: ") + Transport::refusalReason(request));
+    }
     KeptHandle& kept = KeptHandle::instance();
     std::lock_guard<std::mutex> lock(kept.mutex());
     CURL* h = kept.easy();
-    if (h == nullptr) return none;
+    if (h == nullptr) return noAnswer("setting up the session failed: libcurl could not start");
     OptionsReset reset(h);
 
     HeaderList headers;
@@ -114,40 +181,55 @@ HttpResult sendHttpRequest(const HttpRequest& request) {
     if (!append(headers, Transport::kContentTypeLine) ||
         !append(headers, Transport::kAuthorizationPrefix + request.authorization) ||
         !append(headers, "Expect:") || !append(headers, "Accept:")) {
-        return none;
+        return noAnswer("setting up the request failed: out of memory for its header lines");
     }
 
-    bool configured =
-        curl_easy_setopt(h, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_POST, 1L) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body.size())) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discardResponseBody) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, Transport::kConnectTimeoutMs) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, Transport::kTotalTimeoutMs) == CURLE_OK &&
-        // Time-outs must not be raised with signals inside the host's process.
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abortWhenCancelled) == CURLE_OK &&
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
-    if (configured && !request.caFile.empty()) {
+    // Filled by libcurl with the details of a failure; the reset at the end lets go of it.
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    CURLcode set = CURLE_OK;
+    // The first option refused stops the rest and names the failure.
+    const auto option = [&](CURLoption which, auto value) {
+        if (set == CURLE_OK) set = curl_easy_setopt(h, which, value);
+    };
+    option(CURLOPT_ERRORBUFFER, errorBuffer);
+    option(CURLOPT_URL, request.url.c_str());
+    option(CURLOPT_PROTOCOLS_STR, "https");
+    option(CURLOPT_HTTPHEADER, headers.get());
+    option(CURLOPT_SSL_VERIFYPEER, 1L);
+    option(CURLOPT_SSL_VERIFYHOST, 2L);
+    option(CURLOPT_POST, 1L);
+    option(CURLOPT_POSTFIELDS, request.body.data());
+    option(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    option(CURLOPT_USERAGENT, request.userAgent.c_str());
+    option(CURLOPT_WRITEFUNCTION, discardResponseBody);
+    option(CURLOPT_CONNECTTIMEOUT_MS, Transport::kConnectTimeoutMs);
+    option(CURLOPT_TIMEOUT_MS, Transport::kTotalTimeoutMs);
+    // Time-outs must not be raised with signals inside the host's process.
+    option(CURLOPT_NOSIGNAL, 1L);
+    option(CURLOPT_XFERINFOFUNCTION, abortWhenCancelled);
+    option(CURLOPT_NOPROGRESS, 0L);
+    if (!request.caFile.empty()) {
         // The file replaces the system's authorities: both the bundle and the folder that
         // libcurl was built to read.
-        configured = curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str()) == CURLE_OK &&
-                     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+        option(CURLOPT_CAINFO, request.caFile.c_str());
+        option(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     }
-    if (!configured) return none;
-
+    if (set != CURLE_OK) {
+        return noAnswer(std::string("setting up the request failed: ") + curl_easy_strerror(set) +
+                        " (curl " + std::to_string(static_cast<int>(set)) + ")");
+    }
     // A transfer that did not complete, even one that got as far as a status line, counts as no
     // answer: the request may not have been taken in.
-    if (curl_easy_perform(h) != CURLE_OK) return none;
+    const CURLcode performed = curl_easy_perform(h);
+    if (performed != CURLE_OK) {
+        return noAnswer(describeFailure(h, performed, errorBuffer, request.caFile));
+    }
     long status = 0;
-    if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return none;
+    const CURLcode read = curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (read != CURLE_OK || status == 0) {
+        return noAnswer(std::string("receiving failed: no status line could be read (curl ") +
+                        std::to_string(static_cast<int>(read)) + ")");
+    }
     HttpResult result;
     result.status = static_cast<int>(status);
     // libcurl reads both forms (seconds and an HTTP date) and gives seconds from now.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,108 @@ std::wstring widen(const std::string& utf8) {
     return std::wstring(utf16.begin(), utf16.end());
 }
 
+std::string hex32(DWORD value) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+// The names WinHTTP's documentation gives its own codes, for those a request meets.
+const char* winHttpErrorName(DWORD code) {
+    switch (code) {
+        case ERROR_WINHTTP_OUT_OF_HANDLES: return "ERROR_WINHTTP_OUT_OF_HANDLES";
+        case ERROR_WINHTTP_TIMEOUT: return "ERROR_WINHTTP_TIMEOUT";
+        case ERROR_WINHTTP_INTERNAL_ERROR: return "ERROR_WINHTTP_INTERNAL_ERROR";
+        case ERROR_WINHTTP_INVALID_URL: return "ERROR_WINHTTP_INVALID_URL";
+        case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "ERROR_WINHTTP_UNRECOGNIZED_SCHEME";
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "ERROR_WINHTTP_NAME_NOT_RESOLVED";
+        case ERROR_WINHTTP_INVALID_OPTION: return "ERROR_WINHTTP_INVALID_OPTION";
+        case ERROR_WINHTTP_SHUTDOWN: return "ERROR_WINHTTP_SHUTDOWN";
+        case ERROR_WINHTTP_OPERATION_CANCELLED: return "ERROR_WINHTTP_OPERATION_CANCELLED";
+        case ERROR_WINHTTP_INCORRECT_HANDLE_TYPE: return "ERROR_WINHTTP_INCORRECT_HANDLE_TYPE";
+        case ERROR_WINHTTP_INCORRECT_HANDLE_STATE: return "ERROR_WINHTTP_INCORRECT_HANDLE_STATE";
+        case ERROR_WINHTTP_CANNOT_CONNECT: return "ERROR_WINHTTP_CANNOT_CONNECT";
+        case ERROR_WINHTTP_CONNECTION_ERROR: return "ERROR_WINHTTP_CONNECTION_ERROR";
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "ERROR_WINHTTP_SECURE_CERT_DATE_INVALID";
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "ERROR_WINHTTP_SECURE_CERT_CN_INVALID";
+        case ERROR_WINHTTP_SECURE_INVALID_CA: return "ERROR_WINHTTP_SECURE_INVALID_CA";
+        case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return "ERROR_WINHTTP_SECURE_CERT_REV_FAILED";
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "ERROR_WINHTTP_INVALID_SERVER_RESPONSE";
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "ERROR_WINHTTP_SECURE_CHANNEL_ERROR";
+        case ERROR_WINHTTP_SECURE_INVALID_CERT: return "ERROR_WINHTTP_SECURE_INVALID_CERT";
+        case ERROR_WINHTTP_SECURE_CERT_REVOKED: return "ERROR_WINHTTP_SECURE_CERT_REVOKED";
+        case ERROR_WINHTTP_SECURE_FAILURE: return "ERROR_WINHTTP_SECURE_FAILURE";
+        case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: return "ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE";
+        default: return nullptr;
+    }
+}
+
+// The system's text for `code`, without its line end; WinHTTP's own codes are described by
+// winhttp.dll rather than the system. Empty when there is none.
+std::string errorText(DWORD code) {
+    const bool ownCode = code >= WINHTTP_ERROR_BASE && code <= WINHTTP_ERROR_LAST;
+    HMODULE module = ownCode ? GetModuleHandleW(L"winhttp.dll") : nullptr;
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+            (module != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM),
+        module, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0 && text != nullptr) {
+        message = Core::utf16ToUtf8Lossy(
+            std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
+    }
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+// What a code says about where a request failed, whichever call gave it; null when the code
+// says nothing of its own and the call's step stands.
+const char* stepOfCode(DWORD code) {
+    switch (code) {
+        case ERROR_WINHTTP_CANNOT_CONNECT: return "connect failed";
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "name resolution failed";
+        case ERROR_WINHTTP_TIMEOUT: return "timed out";
+        case ERROR_WINHTTP_OPERATION_CANCELLED: return "cancelled";
+        case ERROR_WINHTTP_INVALID_URL:
+        case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "URL not usable";
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "TLS handshake failed";
+        case ERROR_WINHTTP_SECURE_INVALID_CA:
+        case ERROR_WINHTTP_SECURE_CERT_REVOKED: return "certificate trust failed";
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "host name check failed";
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "certificate date check failed";
+        case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return "revocation check failed";
+        case ERROR_WINHTTP_SECURE_INVALID_CERT:
+        case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        case ERROR_WINHTTP_SECURE_FAILURE: return "certificate check failed";
+        default: return nullptr;
+    }
+}
+
+// "<step>: <call> gave error <code> <name> (<text>)", the step being what the code itself
+// names where it names one.
+std::string describeError(const char* step, const char* call, DWORD code) {
+    const char* named = stepOfCode(code);
+    std::string reason = std::string(named != nullptr ? named : step) + ": " + call +
+                         " gave error " + std::to_string(code);
+    if (const char* name = winHttpErrorName(code)) reason += std::string(" ") + name;
+    const std::string text = errorText(code);
+    if (!text.empty()) reason += " (" + text + ")";
+    return reason;
+}
+
+// Keeps the reason for the call that just failed, naming it and GetLastError()'s code, and
+// returns false. Called at once, before any other system call can replace the code.
+bool failed(std::string& failure, const char* step, const char* call) {
+    const DWORD code = GetLastError();
+    failure = describeError(step, call, code);
+    return false;
+}
+
 // Milliseconds left of the whole request.
 class Deadline {
 public:
@@ -75,35 +178,81 @@ private:
 
 // WinHTTP's time-outs bound each network operation, not the request; shrinking them to what is
 // left before every step keeps the whole exchange within the budget.
-bool limitTimeouts(HINTERNET request, const Deadline& deadline) {
+bool limitTimeouts(HINTERNET request, const Deadline& deadline, std::string& failure) {
     long left = deadline.remainingMs();
-    if (left <= 0) return false;
+    if (left <= 0) {
+        failure = "timed out: the request took its " +
+                  std::to_string(Transport::kTotalTimeoutMs / 1000) + " s in all";
+        return false;
+    }
     int connect = static_cast<int>(std::min(left, Transport::kConnectTimeoutMs));
     DWORD response = static_cast<DWORD>(left);
-    return WinHttpSetTimeouts(request, connect, connect, static_cast<int>(left),
-                              static_cast<int>(left)) &&
-           WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
-                            sizeof response);
+    if (!WinHttpSetTimeouts(request, connect, connect, static_cast<int>(left),
+                            static_cast<int>(left))) {
+        return failed(failure, "setting up the request failed", "WinHttpSetTimeouts");
+    }
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response,
+                          sizeof response)) {
+        return failed(failure, "setting up the request failed",
+                      "WinHttpSetOption(RECEIVE_RESPONSE_TIMEOUT)");
+    }
+    return true;
 }
 
-bool readWholeFile(const std::string& path, std::string& contents) {
+bool readWholeFile(const std::string& path, std::string& contents, std::string& failure) {
+    const std::string step = "reading the CA file \"" + path + "\" failed";
     FileHandle file(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    if (!file) return failed(failure, step.c_str(), "CreateFileW");
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxCaFileBytes) return false;
+    if (!GetFileSizeEx(file.get(), &size)) return failed(failure, step.c_str(), "GetFileSizeEx");
+    if (size.QuadPart > kMaxCaFileBytes) {
+        failure = step + ": it is over " + std::to_string(kMaxCaFileBytes / (1024 * 1024)) + " MiB";
+        return false;
+    }
     contents.assign(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD done = 0;
     while (done < contents.size()) {
         DWORD read = 0;
         if (!ReadFile(file.get(), &contents[done], static_cast<DWORD>(contents.size() - done),
-                      &read, nullptr) ||
-            read == 0) {
+                      &read, nullptr)) {
+            return failed(failure, step.c_str(), "ReadFile");
+        }
+        if (read == 0) {
+            failure = step + ": it ended before its size";
             return false;
         }
         done += read;
     }
     return true;
+}
+
+// What is wrong with a chain the system built, in words, from the errors of its trust status.
+std::string describeChainErrors(DWORD errors) {
+    struct Known {
+        DWORD flag;
+        const char* words;
+    };
+    static const Known known[] = {
+        {CERT_TRUST_IS_PARTIAL_CHAIN, "no chain leads to an authority in the caFile"},
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, "the chain ends at an authority not in the caFile"},
+        {CERT_TRUST_IS_NOT_TIME_VALID, "a certificate has expired or is not yet valid"},
+        {CERT_TRUST_IS_REVOKED, "a certificate is revoked"},
+        {CERT_TRUST_IS_NOT_SIGNATURE_VALID, "a signature does not verify"},
+        {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, "a certificate is not for server authentication"},
+        {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, "an issuer in the chain is not an authority"},
+        {CERT_TRUST_INVALID_NAME_CONSTRAINTS, "a name constraint is broken"},
+        {CERT_TRUST_INVALID_EXTENSION, "a certificate has an invalid extension"},
+        {CERT_TRUST_IS_CYCLIC, "the chain is cyclic"},
+    };
+    std::string words;
+    for (const Known& each : known) {
+        if ((errors & each.flag) == 0) continue;
+        if (!words.empty()) words += ", ";
+        words += each.words;
+    }
+    if (words.empty()) words = "the chain is not trusted";
+    return words + " (chain status " + hex32(errors) + ")";
 }
 
 // Adds every "CERTIFICATE" block of a PEM text to `store`; blocks that do not decode are
@@ -143,13 +292,23 @@ int addPemCertificates(const std::string& pem, HCERTSTORE store) {
 // key usage, dates, signatures) apply unchanged.
 class CallerAuthorities {
 public:
-    // Null when the file cannot be read, holds no certificate or no engine can be made.
-    static std::unique_ptr<CallerAuthorities> load(const std::string& path) {
+    // Null, with the reason in `failure`, when the file cannot be read, holds no certificate
+    // or no engine can be made.
+    static std::unique_ptr<CallerAuthorities> load(const std::string& path,
+                                                   std::string& failure) {
         std::string pem;
-        if (!readWholeFile(path, pem)) return nullptr;
+        if (!readWholeFile(path, pem, failure)) return nullptr;
+        const char* step = "setting up the caFile's authorities failed";
         CertStore roots(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG,
                                       nullptr));
-        if (!roots || addPemCertificates(pem, roots.get()) == 0) return nullptr;
+        if (!roots) {
+            failed(failure, step, "CertOpenStore");
+            return nullptr;
+        }
+        if (addPemCertificates(pem, roots.get()) == 0) {
+            failure = "reading the CA file \"" + path + "\" failed: it holds no certificate";
+            return nullptr;
+        }
 
         CERT_CHAIN_ENGINE_CONFIG config{};
         config.cbSize = sizeof config;
@@ -161,15 +320,20 @@ public:
             // Windows 7 knows the structure only up to the exclusive stores.
             config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, dwExclusiveFlags);
             config.dwExclusiveFlags = 0;
-            if (!CertCreateCertificateChainEngine(&config, &engine)) return nullptr;
+            if (!CertCreateCertificateChainEngine(&config, &engine)) {
+                failed(failure, step, "CertCreateCertificateChainEngine");
+                return nullptr;
+            }
         }
         return std::unique_ptr<CallerAuthorities>(
             new CallerAuthorities(std::move(roots), ChainEngine(engine)));
     }
 
-    // Whether `server`, with the certificates it sent along, chains to one of the authorities
-    // and is fit to serve `host`.
-    bool trust(PCCERT_CONTEXT server, const std::wstring& host) const {
+    // Why `server`, with the certificates it sent along, does not chain to one of the
+    // authorities or is not fit to serve `host`; empty when it does and is.
+    std::string distrust(PCCERT_CONTEXT server, const std::wstring& host) const {
+        std::string failure;
+        const char* step = "certificate trust failed";
         LPSTR serverAuth[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
         CERT_CHAIN_PARA para{};
         para.cbSize = sizeof para;
@@ -181,12 +345,15 @@ public:
         if (!CertGetCertificateChain(engine_.get(), server, nullptr, server->hCertStore, &para,
                                      CERT_CHAIN_DISABLE_AIA | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL,
                                      nullptr, &built)) {
-            return false;
+            failed(failure, step, "CertGetCertificateChain");
+            return failure;
         }
         Chain chain(built);
-        if (chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR || chain->cChain == 0) {
-            return false;
+        if (chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
+            return std::string(step) + ": caFile check: " +
+                   describeChainErrors(chain->TrustStatus.dwErrorStatus);
         }
+        if (chain->cChain == 0) return std::string(step) + ": caFile check: the chain is empty";
 
         HTTPSPolicyCallbackData ssl{};
         ssl.cbStruct = sizeof ssl;
@@ -198,19 +365,34 @@ public:
         CERT_CHAIN_POLICY_STATUS status{};
         status.cbSize = sizeof status;
         if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy,
-                                              &status) ||
-            status.dwError != 0) {
-            return false;
+                                              &status)) {
+            failed(failure, step, "CertVerifyCertificateChainPolicy");
+            return failure;
+        }
+        if (status.dwError != 0) {
+            // The policy names the check that failed: the host name, a date, the usage...
+            const DWORD code = static_cast<DWORD>(status.dwError);
+            std::string reason = std::string(code == static_cast<DWORD>(CERT_E_CN_NO_MATCH)
+                                                 ? "host name check failed"
+                                                 : step) +
+                                 ": caFile check: the SSL policy gave " + hex32(code);
+            const std::string text = errorText(code);
+            if (!text.empty()) reason += " (" + text + ")";
+            return reason;
         }
 
         // The engine ends chains at the file's authorities only; looking the anchor up keeps a
         // system authority out even where an engine would not honour that.
         const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[chain->cChain - 1];
-        if (simple->cElement == 0) return false;
+        if (simple->cElement == 0) return std::string(step) + ": caFile check: the chain is empty";
         CertContext anchor(CertFindCertificateInStore(
             roots_.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING,
             simple->rgpElement[simple->cElement - 1]->pCertContext, nullptr));
-        return anchor != nullptr;
+        if (!anchor) {
+            return std::string(step) +
+                   ": caFile check: the chain ends at an authority not in the caFile";
+        }
+        return std::string();
     }
 
 private:
@@ -221,38 +403,92 @@ private:
     ChainEngine engine_;
 };
 
-bool serverCertificateTrusted(HINTERNET request, const CallerAuthorities& authorities,
-                              const std::wstring& host) {
+// Why the server's certificate is not trusted by `authorities` for `host`; empty when it is.
+std::string serverCertificateDistrust(HINTERNET request, const CallerAuthorities& authorities,
+                                      const std::wstring& host) {
     PCCERT_CONTEXT certificate = nullptr;
     DWORD size = sizeof certificate;
-    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
-        certificate == nullptr) {
-        return false;
+    std::string failure;
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size)) {
+        failed(failure, "certificate trust failed", "WinHttpQueryOption(SERVER_CERT_CONTEXT)");
+        return failure;
     }
+    if (certificate == nullptr) return "certificate trust failed: the server sent no certificate";
     CertContext owned(certificate);
-    return authorities.trust(certificate, host);
+    return authorities.distrust(certificate, host);
 }
 
-// The check of a server against the caller's own authorities, made once the TLS handshake is
-// done and before the request goes out.
+// The checks a WINHTTP_CALLBACK_STATUS_SECURE_FAILURE report names as failed, most telling
+// first, as "<step>: <flag words>".
+std::string describeSecureFailure(DWORD flags) {
+    struct Known {
+        DWORD flag;
+        const char* step;
+        const char* words;
+    };
+    static const Known known[] = {
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, "host name check failed",
+         "CERT_CN_INVALID (the certificate is for another host name)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID, "certificate date check failed",
+         "CERT_DATE_INVALID (the certificate has expired or is not yet valid)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA, "certificate trust failed",
+         "INVALID_CA (no trusted authority signed the certificate)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, "certificate trust failed",
+         "CERT_REVOKED (the certificate is revoked)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, "revocation check failed",
+         "CERT_REV_FAILED (whether the certificate is revoked could not be learnt)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, "certificate check failed",
+         "INVALID_CERT (the certificate is not valid)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE, "certificate check failed",
+         "CERT_WRONG_USAGE (the certificate is not for server authentication)"},
+        {WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR, "TLS handshake failed",
+         "SECURITY_CHANNEL_ERROR (the secure channel failed)"},
+    };
+    const char* step = nullptr;
+    std::string words;
+    for (const Known& each : known) {
+        if ((flags & each.flag) == 0) continue;
+        if (step == nullptr) step = each.step;
+        if (!words.empty()) words += ", ";
+        words += each.words;
+    }
+    if (step == nullptr) return "TLS handshake failed: secure failure flags " + hex32(flags);
+    return std::string(step) + ": " + words;
+}
+
+// What the status callback learns of one request: the check of a server against the caller's
+// own authorities, made once the TLS handshake is done and before the request goes out, and the
+// checks WinHTTP reports failed.
 struct ServerCheck {
     enum class Verdict { Pending, Trusted, Rejected };
 
     ServerCheck(const CallerAuthorities* trusted, const std::wstring& server)
         : authorities(trusted), host(server) {}
 
-    const CallerAuthorities* authorities;
+    const CallerAuthorities* authorities;  // null: the system's authorities, no check of ours
     const std::wstring& host;
     Verdict verdict = Verdict::Pending;
+    std::string rejection;  // why the verdict is Rejected
     bool requestClosed = false;
+    DWORD secureFailure = 0;  // WINHTTP_CALLBACK_STATUS_FLAG_* of a reported secure failure
+
+    DWORD_PTR context() { return reinterpret_cast<DWORD_PTR>(this); }
 };
 
-void CALLBACK checkServerBeforeSending(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID,
-                                       DWORD) {
-    if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || context == 0) return;
+void CALLBACK checkServerBeforeSending(HINTERNET request, DWORD_PTR context, DWORD status,
+                                       LPVOID information, DWORD informationSize) {
+    if (context == 0) return;
     ServerCheck* check = reinterpret_cast<ServerCheck*>(context);
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE) {
+        if (information != nullptr && informationSize >= sizeof(DWORD)) {
+            check->secureFailure |= *static_cast<const DWORD*>(information);
+        }
+        return;
+    }
+    if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) return;
     if (check->verdict != ServerCheck::Verdict::Pending || check->authorities == nullptr) return;
-    if (serverCertificateTrusted(request, *check->authorities, check->host)) {
+    check->rejection = serverCertificateDistrust(request, *check->authorities, check->host);
+    if (check->rejection.empty()) {
         check->verdict = ServerCheck::Verdict::Trusted;
         return;
     }
@@ -310,73 +546,105 @@ KeptState& keptState() {
 
 // Reads the answer to its end, as libcurl does, so that a response cut short is no answer and
 // the connection can serve the next request.
-bool readToEnd(HINTERNET request, const Deadline& deadline) {
+bool readToEnd(HINTERNET request, const Deadline& deadline, std::string& failure) {
     char discarded[4096];
     for (;;) {
         DWORD read = 0;
-        if (!limitTimeouts(request, deadline) ||
-            !WinHttpReadData(request, discarded, sizeof discarded, &read)) {
-            return false;
+        if (!limitTimeouts(request, deadline, failure)) return false;
+        if (!WinHttpReadData(request, discarded, sizeof discarded, &read)) {
+            return failed(failure, "receiving failed", "WinHttpReadData");
         }
         if (read == 0) return true;
     }
 }
 
-HINTERNET openRequest(HINTERNET connection, const wchar_t* verb, const std::wstring& path) {
+HINTERNET openRequest(HINTERNET connection, const wchar_t* verb, const std::wstring& path,
+                      std::string& failure) {
     InternetHandle handle(WinHttpOpenRequest(connection, verb, path.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                              WINHTTP_FLAG_SECURE));
-    if (!handle) return nullptr;
+    if (!handle) {
+        failed(failure, "setting up the request failed", "WinHttpOpenRequest");
+        return nullptr;
+    }
     // A redirect would carry the signed body to another address; libcurl does not follow one
     // either.
     DWORD disabled = WINHTTP_DISABLE_REDIRECTS;
     if (!WinHttpSetOption(handle.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled,
                           sizeof disabled)) {
+        failed(failure, "setting up the request failed", "WinHttpSetOption(DISABLE_FEATURE)");
         return nullptr;
     }
     return handle.release();
 }
 
-// Has `request` checked against the caller's authorities just before it is sent: WinHTTP is
-// told to accept an unknown root (dates and host name are still checked), and the callback
-// checks the chain against the caller's file instead.
-bool checkBeforeSending(HINTERNET request) {
-    DWORD flags = 0;
-    DWORD size = sizeof flags;
-    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size)) flags = 0;
-    flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-    return WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags) &&
-           WinHttpSetStatusCallback(request, checkServerBeforeSending,
-                                    WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
-                                    0) != WINHTTP_INVALID_STATUS_CALLBACK;
+// Has the status callback watch `request` for the checks WinHTTP reports failed and, when it is
+// `checked` against the caller's authorities, just before it is sent: WinHTTP is then told to
+// accept an unknown root (dates and host name are still checked), and the callback checks the
+// chain against the caller's file instead.
+bool watchRequest(HINTERNET request, bool checked, std::string& failure) {
+    const char* step = "setting up the request failed";
+    if (checked) {
+        DWORD flags = 0;
+        DWORD size = sizeof flags;
+        if (!WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size)) flags = 0;
+        flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+        if (!WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags)) {
+            return failed(failure, step, "WinHttpSetOption(SECURITY_FLAGS)");
+        }
+    }
+    const DWORD reports =
+        WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | (checked ? WINHTTP_CALLBACK_FLAG_SEND_REQUEST : 0);
+    if (WinHttpSetStatusCallback(request, checkServerBeforeSending, reports, 0) ==
+        WINHTTP_INVALID_STATUS_CALLBACK) {
+        return failed(failure, step, "WinHttpSetStatusCallback");
+    }
+    return true;
+}
+
+// Why `call` failed with `code` on a request the status callback watched: the check of ours
+// that rejected the server, or the code, after the checks WinHTTP reported failed.
+std::string watchedFailure(const ServerCheck& check, const char* step, const char* call,
+                           DWORD code) {
+    if (!check.rejection.empty()) return check.rejection;
+    const std::string reason = describeError(step, call, code);
+    if (check.secureFailure == 0) return reason;
+    return describeSecureFailure(check.secureFailure) + "; " + reason;
 }
 
 // A request without a body or a header of value ("HEAD /"), to have the server checked before
 // a signed request leaves: Wine sends a request's head even when the check made just before
 // sending rejects the server, and some WinHTTP versions do not report that step at all.
-bool probeServer(KeptState& kept, const Deadline& deadline) {
-    InternetHandle handle(openRequest(kept.connection.get(), L"HEAD", L"/"));
-    if (!handle || !checkBeforeSending(handle.get()) || !limitTimeouts(handle.get(), deadline)) {
+bool probeServer(KeptState& kept, const Deadline& deadline, std::string& failure) {
+    InternetHandle handle(openRequest(kept.connection.get(), L"HEAD", L"/", failure));
+    if (!handle || !watchRequest(handle.get(), true, failure) ||
+        !limitTimeouts(handle.get(), deadline, failure)) {
         return false;
     }
     ServerCheck check(kept.authorities.get(), kept.host);
     BOOL sent = WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                   WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                   reinterpret_cast<DWORD_PTR>(&check));
+                                   WINHTTP_NO_REQUEST_DATA, 0, 0, check.context());
+    const DWORD sendError = sent ? ERROR_SUCCESS : GetLastError();
     if (check.requestClosed) {
         handle.release();  // closed by the status callback already
+        failure = check.rejection;
         return false;
     }
-    if (!sent) return false;
+    if (!sent) {
+        failure = watchedFailure(check, "sending failed", "WinHttpSendRequest", sendError);
+        return false;
+    }
     if (check.verdict != ServerCheck::Verdict::Trusted) {
-        Core::Logger::Log(
-            "HTTP request not sent: this system does not let the server's certificate be checked "
-            "against the caFile before a request leaves");
+        failure =
+            "certificate trust failed: this system does not let the server's certificate be "
+            "checked against the caFile before a request leaves";
         return false;
     }
     // The answer does not matter; taking it in hands the connection back for the next request.
-    if (limitTimeouts(handle.get(), deadline) && WinHttpReceiveResponse(handle.get(), nullptr)) {
-        readToEnd(handle.get(), deadline);
+    std::string ignored;
+    if (limitTimeouts(handle.get(), deadline, ignored) &&
+        WinHttpReceiveResponse(handle.get(), nullptr)) {
+        readToEnd(handle.get(), deadline, ignored);
     }
     return true;
 }
@@ -398,9 +666,14 @@ long retryAfterSeconds(HINTERNET request) {
     return Transport::retryAfterSeconds(value, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
-int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
+// Posts `request` once; false, with the reason in `result.failure`, when no answer came.
+bool postOnce(const HttpRequest& request, KeptState& kept, HttpResult& result) {
+    std::string& failure = result.failure;
     Deadline deadline(Transport::kTotalTimeoutMs);
-    if (request.body.size() > MAXDWORD) return 0;
+    if (request.body.size() > MAXDWORD) {
+        failure = "not sent: the body is over 4 GiB";
+        return false;
+    }
     const DWORD bodySize = static_cast<DWORD>(request.body.size());
 
     std::wstring url = widen(request.url);
@@ -410,9 +683,12 @@ int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
     parts.dwHostNameLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
-        parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
-        return 0;
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+        return failed(failure, "URL not usable", "WinHttpCrackUrl");
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTPS || parts.dwHostNameLength == 0) {
+        failure = "URL not usable: only https://host URLs are spoken";
+        return false;
     }
     std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
@@ -423,34 +699,40 @@ int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
     if (!kept.session || kept.userAgent != userAgent || kept.caFile != request.caFile) {
         kept.drop();
         if (!request.caFile.empty()) {
-            kept.authorities = CallerAuthorities::load(request.caFile);
-            if (!kept.authorities) return 0;
+            kept.authorities = CallerAuthorities::load(request.caFile, failure);
+            if (!kept.authorities) return false;
         }
-        kept.session.reset(openSession(userAgent));
-        if (!kept.session) return 0;
+        HINTERNET session = openSession(userAgent);
+        if (session == nullptr) return failed(failure, "setting up the session failed", "WinHttpOpen");
+        kept.session.reset(session);
         kept.userAgent = userAgent;
         kept.caFile = request.caFile;
     }
     if (!kept.connection || kept.host != host || kept.port != parts.nPort) {
         kept.serverChecked = false;
-        kept.connection.reset(WinHttpConnect(kept.session.get(), host.c_str(), parts.nPort, 0));
-        if (!kept.connection) return 0;
+        HINTERNET connection = WinHttpConnect(kept.session.get(), host.c_str(), parts.nPort, 0);
+        if (connection == nullptr) {
+            failed(failure, "setting up the connection failed", "WinHttpConnect");
+            kept.connection.reset(nullptr);
+            return false;
+        }
+        kept.connection.reset(connection);
         kept.host = host;
         kept.port = parts.nPort;
     }
     if (kept.authorities && !kept.serverChecked) {
-        if (!probeServer(kept, deadline)) return 0;
+        if (!probeServer(kept, deadline, failure)) return false;
         kept.serverChecked = true;
     }
 
-    InternetHandle handle(openRequest(kept.connection.get(), L"POST", path));
-    if (!handle) return 0;
+    InternetHandle handle(openRequest(kept.connection.get(), L"POST", path, failure));
+    if (!handle) return false;
     const bool checked = kept.authorities != nullptr;
-    if (checked && !checkBeforeSending(handle.get())) return 0;
+    if (!watchRequest(handle.get(), checked, failure)) return false;
 
     std::wstring headers = widen(std::string(Transport::kContentTypeLine) + "\r\n" +
                                  Transport::kAuthorizationPrefix + request.authorization);
-    if (!limitTimeouts(handle.get(), deadline)) return 0;
+    if (!limitTimeouts(handle.get(), deadline, failure)) return false;
     // Without a check to wait for, the body goes with the head, so that WinHTTP may send both
     // at once. With one, the body is announced but handed over only once the server is known
     // to be trusted.
@@ -458,46 +740,63 @@ int postOnce(const HttpRequest& request, KeptState& kept, long& retryAfter) {
     BOOL sent =
         checked ? WinHttpSendRequest(handle.get(), headers.c_str(),
                                      static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA,
-                                     0, bodySize, reinterpret_cast<DWORD_PTR>(&check))
+                                     0, bodySize, check.context())
                 : WinHttpSendRequest(handle.get(), headers.c_str(),
                                      static_cast<DWORD>(headers.size()),
                                      const_cast<char*>(request.body.data()), bodySize, bodySize,
-                                     0);
+                                     check.context());
+    const DWORD sendError = sent ? ERROR_SUCCESS : GetLastError();
     if (check.requestClosed) {
         handle.release();  // closed by the status callback already
-        return 0;
+        failure = check.rejection;
+        return false;
     }
-    if (!sent) return 0;
+    if (!sent) {
+        failure = watchedFailure(check, "sending failed", "WinHttpSendRequest", sendError);
+        return false;
+    }
     if (checked) {
         // Without a verdict before the head left (the sending step was not reported this
         // time), nothing more is sent and the request does not count.
-        if (check.verdict != ServerCheck::Verdict::Trusted) return 0;
+        if (check.verdict != ServerCheck::Verdict::Trusted) {
+            failure =
+                "certificate trust failed: the server's certificate was not checked against the "
+                "caFile before the request left, so its body was held back";
+            return false;
+        }
         DWORD offset = 0;
         while (offset < bodySize) {
             DWORD written = 0;
-            if (!limitTimeouts(handle.get(), deadline) ||
-                !WinHttpWriteData(handle.get(), request.body.data() + offset, bodySize - offset,
-                                  &written) ||
-                written == 0) {
-                return 0;
+            if (!limitTimeouts(handle.get(), deadline, failure)) return false;
+            if (!WinHttpWriteData(handle.get(), request.body.data() + offset, bodySize - offset,
+                                  &written)) {
+                return failed(failure, "sending failed", "WinHttpWriteData");
+            }
+            if (written == 0) {
+                failure = "sending failed: WinHttpWriteData took nothing of the body";
+                return false;
             }
             offset += written;
         }
     }
 
-    if (!limitTimeouts(handle.get(), deadline) || !WinHttpReceiveResponse(handle.get(), nullptr)) {
-        return 0;
+    if (!limitTimeouts(handle.get(), deadline, failure)) return false;
+    if (!WinHttpReceiveResponse(handle.get(), nullptr)) {
+        const DWORD code = GetLastError();
+        failure = watchedFailure(check, "receiving failed", "WinHttpReceiveResponse", code);
+        return false;
     }
     DWORD status = 0;
     DWORD statusSize = sizeof status;
     if (!WinHttpQueryHeaders(handle.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
-                             WINHTTP_NO_HEADER_INDEX) ||
-        !readToEnd(handle.get(), deadline)) {
-        return 0;
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return failed(failure, "receiving failed", "WinHttpQueryHeaders(STATUS_CODE)");
     }
-    if (status == 429 || status == 503) retryAfter = retryAfterSeconds(handle.get());
-    return static_cast<int>(status);
+    if (!readToEnd(handle.get(), deadline, failure)) return false;
+    if (status == 429 || status == 503) result.retryAfterSeconds = retryAfterSeconds(handle.get());
+    result.status = static_cast<int>(status);
+    return true;
 }
 
 }  // namespace
@@ -511,14 +810,18 @@ void cancelHttpRequests() {}
 // The sender thread and the host's thread may both post: the kept state is theirs in turn.
 HttpResult sendHttpRequest(const HttpRequest& request) {
     HttpResult result;
-    if (!Transport::isSendable(request)) return result;
+    if (!Transport::isSendable(request)) {
+        result.failure = std::string("not sent: ") + Transport::refusalReason(request);
+        return result;
+    }
     KeptState& kept = keptState();
     std::lock_guard<std::mutex> lock(kept.mutex);
     try {
-        result.status = postOnce(request, kept, result.retryAfterSeconds);
+        postOnce(request, kept, result);
     } catch (const std::range_error&) {
         // A URL, user agent or file name that is not UTF-8 cannot be handed to WinHTTP.
         result = HttpResult();
+        result.failure = "not sent: the URL, user agent or caFile name is not UTF-8";
     }
     // After a failure the connection may be a new one next time: check it again first.
     if (result.status == 0) {
