@@ -8,9 +8,9 @@ namespace Core {
 namespace Json {
 namespace {
 
-// The offset of the first byte of `text` that starts no well-formed UTF-8 sequence within it, or
-// text.size(). Well-formed as Unicode defines it: no overlong forms, no encoded surrogates,
-// nothing above U+10FFFF.
+// Where the first ill-formed UTF-8 sequence of `text` starts, or text.size() when there is none.
+// Well-formed as Unicode defines it: no overlong forms, no encoded surrogates, nothing above
+// U+10FFFF, nothing cut short.
 std::size_t firstIllFormed(std::string_view text) {
     std::size_t at = 0;
     while (at < text.size()) {
