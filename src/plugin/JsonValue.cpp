@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/Json.h"
 #include "plugin/OrbaJsonException.h"
 
 namespace ORBA {
@@ -67,37 +68,6 @@ void putInKeyOrder(Members& members) {
         ++kept;
     }
     members.truncate(kept);
-}
-
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The parser's message without the text it stopped at, which can be any part of the command (a
-// dev key among them): "...; last read: '<token>'" optionally followed by "; expected <what>",
-// and "number overflow parsing '<token>'". The error id, position and reason stay.
-std::string withoutLastToken(const std::string& message) {
-    static const char* const kExpected[] = {
-        "true literal", "false literal", "null literal", "string literal", "number literal",
-        "'['", "'{'", "']'", "'}'", "':'", "','", "<parse error>", "end of input",
-        "'[', '{', or a literal", "<uninitialized>", "unknown token"};
-    const std::string lastRead = "; last read: '";
-    const std::size_t token = message.find(lastRead);
-    if (token != std::string::npos) {
-        std::string kept = message.substr(0, token);
-        for (const char* expected : kExpected) {
-            const std::string suffix = std::string("'; expected ") + expected;
-            if (endsWith(message, suffix) && message.size() - suffix.size() >= token + lastRead.size()) {
-                kept += suffix.substr(1);
-                break;
-            }
-        }
-        return kept;
-    }
-    const std::string overflow = "number overflow parsing";
-    const std::size_t number = message.find(overflow + " '");
-    if (number != std::string::npos) return message.substr(0, number + overflow.size());
-    return message;
 }
 
 }  // namespace
@@ -357,7 +327,7 @@ std::size_t JsonValue::size() const noexcept {
 
 std::string JsonValue::toJsonText() const {
     if (kind_ != JsonKind::Object && kind_ != JsonKind::Array) return std::string();
-    return toJson().dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+    return Core::Json::write(toJson());
 }
 
 nlohmann::json JsonValue::toJson() const {
@@ -383,23 +353,17 @@ nlohmann::json JsonValue::toJson() const {
     return nullptr;
 }
 
-// Writes a value as the JSON library's compact dump() does, taking it apart as it goes. The
-// library itself writes every scalar, key and text, so numbers and escapes come out as its own.
+// Writes a value as Core::Json::write() does, taking it apart as it goes. Every scalar, key and
+// text is written by Core::Json, so numbers and escapes come out as its own.
 class ConsumingWriter {
 public:
-    explicit ConsumingWriter(std::string& text)
-        : text_(text),
-          library_(nlohmann::detail::output_adapter<char>(text), ' ',
-                   nlohmann::json::error_handler_t::strict) {}
+    explicit ConsumingWriter(std::string& text) : text_(text) {}
 
     void write(JsonValue& value) {
         switch (value.kind_) {
-            case JsonKind::String: {
-                const nlohmann::json scalar(std::string(value.text()));
-                value.release();
-                writeScalar(scalar);
-                return;
-            }
+            case JsonKind::String:
+                Core::Json::appendQuoted(text_, value.text());
+                break;
             case JsonKind::Object: {
                 if (value.payload_.object == nullptr) {
                     text_ += "{}";
@@ -409,7 +373,8 @@ public:
                 text_ += '{';
                 for (std::size_t i = 0; i < members.size(); ++i) {
                     if (i != 0) text_ += ',';
-                    writeScalar(nlohmann::json(std::move(members[i].first)));
+                    Core::Json::appendQuoted(text_, members[i].first);
+                    std::string().swap(members[i].first);  // freed once written, as values are
                     text_ += ':';
                     write(members[i].second);
                 }
@@ -438,12 +403,9 @@ public:
     }
 
 private:
-    void writeScalar(const nlohmann::json& scalar) {
-        library_.dump(scalar, /*pretty_print=*/false, /*ensure_ascii=*/false, /*indent_step=*/0);
-    }
+    void writeScalar(const nlohmann::json& scalar) { Core::Json::appendTo(text_, scalar); }
 
     std::string& text_;
-    nlohmann::detail::serializer<nlohmann::json> library_;
 };
 
 std::string JsonValue::intoJsonText(JsonValue&& value) {
@@ -504,26 +466,21 @@ struct ContainerSizes {
     }
 };
 
-class ContainerCounter {
+class ContainerCounter final : public Core::Json::Events {
 public:
     ContainerSizes sizes;
 
-    bool null() { return element(); }
-    bool boolean(bool) { return element(); }
-    bool number_integer(std::int64_t) { return element(); }
-    bool number_unsigned(std::uint64_t) { return element(); }
-    bool number_float(double, const std::string&) { return element(); }
-    bool string(std::string&) { return element(); }
-    bool binary(nlohmann::json::binary_t&) { return element(); }
-    bool start_object(std::size_t) { return open(); }
-    bool key(std::string&) { return true; }
-    bool end_object() { return close(); }
-    bool start_array(std::size_t) { return open(); }
-    bool end_array() { return close(); }
-    // The reading pass reports the error.
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-        return false;
-    }
+    bool null() override { return element(); }
+    bool boolean(bool) override { return element(); }
+    bool integer(std::int64_t) override { return element(); }
+    bool unsignedInteger(std::uint64_t) override { return element(); }
+    bool floating(double) override { return element(); }
+    bool string(std::string&) override { return element(); }
+    bool startObject() override { return open(); }
+    bool key(std::string&) override { return true; }
+    bool endObject() override { return close(); }
+    bool startArray() override { return open(); }
+    bool endArray() override { return close(); }
 
     // Called once the text is read.
     void finish() {
@@ -562,27 +519,27 @@ private:
 
 // Builds the command's value straight from the parser's events, without the library's own tree
 // in between: a large command is held once, not twice.
-class CommandTextReader {
+class CommandTextReader final : public Core::Json::Events {
 public:
     // `sizes`: what ContainerCounter found in the same text, or nothing.
     explicit CommandTextReader(const ContainerSizes& sizes) : sizes_(sizes) {}
 
     JsonValue root;
 
-    bool null() { return place(JsonValue()) != nullptr; }
-    bool boolean(bool flag) { return place(JsonValue(flag)) != nullptr; }
-    bool number_integer(std::int64_t number) { return place(JsonValue(number)) != nullptr; }
-    // Unsigned numbers are read the library's way, as a signed 64-bit integer.
-    bool number_unsigned(std::uint64_t number) {
+    bool null() override { return place(JsonValue()) != nullptr; }
+    bool boolean(bool flag) override { return place(JsonValue(flag)) != nullptr; }
+    bool integer(std::int64_t number) override { return place(JsonValue(number)) != nullptr; }
+    // Integers above the signed range are read the library's way, wrapped to a signed 64-bit one.
+    bool unsignedInteger(std::uint64_t number) override {
         return place(JsonValue(static_cast<std::int64_t>(number))) != nullptr;
     }
-    bool number_float(double number, const std::string&) { return place(JsonValue(number)) != nullptr; }
+    bool floating(double number) override { return place(JsonValue(number)) != nullptr; }
     // The parser keeps its buffer for the next text.
-    bool string(std::string& text) { return place(JsonValue::makeString(text)) != nullptr; }
-    // Text never holds binary values.
-    bool binary(nlohmann::json::binary_t&) { return place(JsonValue()) != nullptr; }
+    bool string(std::string& text) override {
+        return place(JsonValue::makeString(text)) != nullptr;
+    }
 
-    bool start_object(std::size_t) {
+    bool startObject() override {
         open(JsonValue::makeObject());
         if (const std::size_t size = nextSize()) {
             open_.back()->payload_.object = JsonValue::Members::make(size);
@@ -590,28 +547,24 @@ public:
         return true;
     }
     // Members come in text order and are sorted when the object closes.
-    bool key(std::string& name) {
+    bool key(std::string& name) override {
         member_ = &JsonValue::Members::append(open_.back()->payload_.object, std::move(name),
                                               JsonValue())
                        .second;
         return true;
     }
-    bool end_object() {
+    bool endObject() override {
         if (JsonValue::Members* members = open_.back()->payload_.object) putInKeyOrder(*members);
         return close();
     }
-    bool start_array(std::size_t) {
+    bool startArray() override {
         open(JsonValue::makeArray());
         if (const std::size_t size = nextSize()) {
             open_.back()->payload_.array = JsonValue::Elements::make(size);
         }
         return true;
     }
-    bool end_array() { return close(); }
-
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
-        throw Core::ORBAJsonException(withoutLastToken(error.what()));
-    }
+    bool endArray() override { return close(); }
 
 private:
     // Where the next value goes: the top level, the end of the open array, or the member whose
@@ -667,14 +620,15 @@ JsonValue parseCommandText(const std::string& text) {
     CommandTextReader reader(sizes);
     try {
         if (text.size() >= kCountedTextBytes) {
+            // Its errors are the reading pass's to report.
             ContainerCounter counter;
-            nlohmann::json::sax_parse(text, &counter, nlohmann::json::input_format_t::json,
-                                      /*strict=*/true, /*ignore_comments=*/false);
+            Core::Json::read(text, counter);
             counter.finish();
             sizes = std::move(counter.sizes);
         }
-        nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json,
-                                  /*strict=*/true, /*ignore_comments=*/false);
+        if (const auto error = Core::Json::read(text, reader)) {
+            throw Core::ORBAJsonException("command text is not valid JSON: " + error->describe());
+        }
     } catch (const Core::ORBAJsonException&) {
         throw;
     } catch (const std::exception& error) {

@@ -69,8 +69,8 @@ public:
     // Member count of an Object, element count of an Array, 0 otherwise.
     std::size_t size() const noexcept;
 
-    // Object or Array as compact JSON text, non-ASCII written as UTF-8; empty for other kinds.
-    // Throws the JSON library's type error on text that is not well-formed UTF-8.
+    // Object or Array as compact JSON text (Core::Json::write()); empty for other kinds. Throws
+    // the JSON library's type error on text that is not well-formed UTF-8.
     std::string toJsonText() const;
 
     // The same value as the JSON library's value.
@@ -122,8 +122,9 @@ constexpr int kMaxCommandDepth = 128;
 
 // Parses one command text strictly (no comments, nothing but white space after the value, a
 // leading UTF-8 byte-order mark accepted). Only an Object or Array survives at the top level;
-// any other top level yields Null. Throws Core::ORBAJsonException with the library's message
-// less the text it stopped at (which could hold a secret), or with "command text nested deeper than 128 levels" when it nests more than kMaxCommandDepth.
+// any other top level yields Null. Throws Core::ORBAJsonException with "command text is not valid
+// JSON: " and what went wrong where (Core::Json::ParseError::describe(), none of the text), or with
+// "command text nested deeper than 128 levels" when it nests more than kMaxCommandDepth.
 JsonValue parseCommandText(const std::string& text);
 
 }  // namespace ORBA

@@ -1,12 +1,11 @@
 #include "tracker/DeliveryStatus.h"
 
-#include <nlohmann/json.hpp>
-
 #include <utility>
 #include <vector>
 
 #include "orba/Misc.h"
 #include "tracker/Delivery.h"
+#include "core/Json.h"
 #include "core/KeptForever.h"
 
 namespace ORBA {
@@ -87,7 +86,7 @@ std::string DeliveryStatus::json(const std::function<Waiting(const std::string& 
     }
     nlohmann::ordered_json root;
     root["apps"] = std::move(list);
-    return root.dump();
+    return Core::Json::write(root);
 }
 
 namespace Platform {

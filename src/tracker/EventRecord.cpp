@@ -4,22 +4,10 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/Json.h"
+
 namespace ORBA {
 namespace {
-
-// A JSON string literal of `text`. Texts without characters that need escaping come out as the
-// text between two quotation marks, byte for byte.
-std::string quoted(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
-}
-
-// Writes `value` as dump() would, straight onto the end of `body`: the parameters are most of a
-// large event's body, and a text of their own would be one more copy of them.
-void appendSerialised(std::string& body, const nlohmann::json& value) {
-    nlohmann::detail::serializer<nlohmann::json> writer(nlohmann::detail::output_adapter<char>(body),
-                                                        ' ', nlohmann::json::error_handler_t::strict);
-    writer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false, /*indent_step=*/0);
-}
 
 // The custom parameters as one object with the attributes' text among its members, where the
 // library's key order puts "customAttributes".
@@ -27,7 +15,7 @@ void appendCustomParameters(std::string& body, const nlohmann::json& parameters,
                             const std::string& attributesJson) {
     constexpr std::string_view kAttributesKey = "customAttributes";
     if (attributesJson.empty() || !parameters.is_object()) {
-        appendSerialised(body, parameters);
+        Core::Json::appendTo(body, parameters);
         return;
     }
     bool first = true;
@@ -48,9 +36,9 @@ void appendCustomParameters(std::string& body, const nlohmann::json& parameters,
             if (member.first == kAttributesKey) continue;  // the text stands for it
         }
         separate();
-        body += quoted(member.first);
+        Core::Json::appendQuoted(body, member.first);
         body += ':';
-        appendSerialised(body, member.second);
+        Core::Json::appendTo(body, member.second);
     }
     if (!attributesWritten) writeAttributes();
     body += '}';
@@ -58,9 +46,9 @@ void appendCustomParameters(std::string& body, const nlohmann::json& parameters,
 
 void appendDeviceId(std::string& body, const DeviceId& id) {
     body += "{\"type\":";
-    body += quoted(id.type);
+    Core::Json::appendQuoted(body, id.type);
     body += ",\"value\":";
-    body += quoted(id.value);
+    Core::Json::appendQuoted(body, id.value);
     body += '}';
 }
 
@@ -103,25 +91,30 @@ std::string buildEventBody(const EventRecord& record, bool includeEvent, bool wr
         body += ',';
         appendDeviceId(body, record.deviceIds[1]);
     }
-    body += "],\"request_id\":" + quoted(record.requestId);
-    body += ",\"device_os_version\":" + quoted(record.deviceOsVersion);
-    body += ",\"device_model\":" + quoted(record.deviceModel);
+    body += "],\"request_id\":";
+    Core::Json::appendQuoted(body, record.requestId);
+    body += ",\"device_os_version\":";
+    Core::Json::appendQuoted(body, record.deviceOsVersion);
+    body += ",\"device_model\":";
+    Core::Json::appendQuoted(body, record.deviceModel);
     // The flag is a JSON literal; anything but "true" is written as false.
     body += ",\"limit_ad_tracking\":";
     body += record.limitAdTracking == "true" ? "true" : "false";
-    body += ",\"app_version\":" + quoted(record.appVersion);
+    body += ",\"app_version\":";
+    Core::Json::appendQuoted(body, record.appVersion);
     if (includeEvent) {
         body += ",\"event_parameters\":";
-        appendSerialised(body, record.eventParameters);
+        Core::Json::appendTo(body, record.eventParameters);
         body += ",\"event_name\":";
-        body += quoted(record.eventName);
+        Core::Json::appendQuoted(body, record.eventName);
         if (!record.eventCustomParameters.is_null()) {
             body += ",\"event_custom_parameters\":";
             appendCustomParameters(body, record.eventCustomParameters, record.customAttributesJson);
         }
     }
     if (!record.customerUserId.empty()) {
-        body += ",\"customer_user_id\":" + quoted(record.customerUserId);
+        body += ",\"customer_user_id\":";
+        Core::Json::appendQuoted(body, record.customerUserId);
     }
     body += '}';
     return body;

@@ -5,9 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
-
 #include "core/Hex.h"
+#include "core/Json.h"
 
 namespace ORBA {
 namespace RequestFile {
@@ -226,7 +225,7 @@ Class classify(std::string_view text) {
     const Decoded decoded = decode(text);
     if (decoded.problem != nullptr) return Class::Damaged;
     if (isLaunch(decoded.kind)) return Class::Launch;
-    const nlohmann::json body = nlohmann::json::parse(decoded.request.body, nullptr, false);
+    const nlohmann::json body = Core::Json::parseOrDiscarded(decoded.request.body);
     if (body.is_object()) {
         const auto name = body.find("event_name");
         if (name != body.end() && name->is_string() && *name == kPurchaseEventName) {

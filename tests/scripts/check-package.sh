@@ -65,7 +65,7 @@ if [ "$kind" = linux ]; then
   consumer="$work/consumer/orba_consumer"
   readelf -d "$consumer" | grep -q 'NEEDED.*\[libc++\.so' || fail "the consumer was not linked against libc++"
   run "$consumer"
-  grep -q 'parse error' "$work/err" || { cat "$work/err"; fail "the consumer's malformed command was not logged"; }
+  grep -q 'not valid JSON' "$work/err" || { cat "$work/err"; fail "the consumer's malformed command was not logged"; }
   grep -q 'commands delivered' "$work/out" || fail "the consumer did not finish"
 
   # Of the library's symbols, the consumer may import C ones only: its C++ calls go through the
@@ -79,13 +79,13 @@ if [ "$kind" = linux ]; then
   echo "clang++/libc++ consumer imports: $(echo $imported)"
 
   run python3 "$consumer_src/ctypes_consumer.py" "$prefix/lib/libOrbaTracker.so.0"
-  grep -q 'parse error' "$work/err" || { cat "$work/err"; fail "the ctypes consumer's command was not logged"; }
+  grep -q 'not valid JSON' "$work/err" || { cat "$work/err"; fail "the ctypes consumer's command was not logged"; }
   echo "ctypes consumer ran"
 
   # The sample host finds the library of its installed tree.
   printf '%s\n' '{"event":' > "$work/one-command.txt"
   run "$prefix/bin/orba-host" --log "$work/one-command.txt"
-  grep -q 'parse error' "$work/err" || { cat "$work/err"; fail "the installed sample host did not reach the library"; }
+  grep -q 'not valid JSON' "$work/err" || { cat "$work/err"; fail "the installed sample host did not reach the library"; }
   echo "installed sample host ran"
 else
   need bin/OrbaTracker.dll lib/libOrbaTracker.dll.a lib/OrbaTracker.lib bin/orba-host.exe \
