@@ -61,6 +61,7 @@ Summary summarise(std::vector<double> samples) {
 const std::string kAppId = "bench-delivery";
 // Back-to-back background SendEvents with the server down.
 constexpr int kBurst = 10000;
+constexpr int kBurstRounds = 5;
 
 class Bench {
 public:
@@ -334,14 +335,34 @@ int main(int argc, char** argv) {
         } else {
             // A burst while the service is down: the outbox fills to its bound and the intake
             // faster than the disk takes it. No call may hold the game's frame up.
+            // The first burst fills the outbox to its bound; the later ones meet it full. A
+            // stall of the library's own recurs in every burst; one of the machine's (a kernel
+            // thread, a virtual processor not running) comes and goes, so the best of the
+            // bursts' worst calls is shown beside the worst of all.
             bench.init("https://127.0.0.1:1", true);
-            std::vector<double> burst;
-            burst.reserve(kBurst);
-            for (int i = 0; i < kBurst; ++i) burst.push_back(bench.timeUnsentEvent());
-            const double worst = *std::max_element(burst.begin(), burst.end());
-            printRow("server down", "burst SendEvent", burst, true);
-            std::printf("%-22s %-22s %6d %12s\n", "server down", "burst worst call", kBurst,
-                        formatMicroseconds(worst).c_str());
+            std::vector<double> first;
+            std::vector<double> worstOfEach;
+            for (int round = 0; round < kBurstRounds; ++round) {
+                std::vector<double> burst;
+                burst.reserve(kBurst);
+                for (int i = 0; i < kBurst; ++i) burst.push_back(bench.timeUnsentEvent());
+                worstOfEach.push_back(*std::max_element(burst.begin(), burst.end()));
+                if (round == 0) first = std::move(burst);
+            }
+            printRow("server down", "burst SendEvent", first, true);
+            std::string each;
+            for (const double worst : worstOfEach) each += " " + formatMicroseconds(worst);
+            std::printf("%-22s %-22s %6d %12s   (each burst:%s)\n", "server down",
+                        "burst worst call", kBurst * kBurstRounds,
+                        formatMicroseconds(*std::max_element(worstOfEach.begin(),
+                                                             worstOfEach.end()))
+                            .c_str(),
+                        each.c_str());
+            std::printf("%-22s %-22s %6d %12s\n", "server down", "burst best worst call",
+                        kBurstRounds,
+                        formatMicroseconds(*std::min_element(worstOfEach.begin(),
+                                                             worstOfEach.end()))
+                            .c_str());
         }
         const long accepted = acceptedInApp(recordFile);
         if (accepted < bench.posted()) {

@@ -10,9 +10,9 @@ namespace Platform {
 // on Windows the thread holds a reference to the library and drops it as it ends, so that the
 // host's FreeLibrary never unmaps code the thread still runs; elsewhere the library stays loaded
 // for the rest of the process once such a thread has started. The thread runs below the game's
-// threads: below normal priority on Windows; on Linux a batch thread of the least weight, which
-// gets its share of the processor but never preempts the thread that woke it. False when no
-// thread could be started.
+// threads: below normal priority on Windows; on Linux in the idle class, which runs when nothing
+// else wants the processor (with a small share under load) and never preempts another thread.
+// False when no thread could be started.
 bool startBackgroundThread(std::function<void()> work);
 
 // Called by a thread of the library's own between the steps of long work (a file made, written

@@ -39,13 +39,15 @@ bool startBackgroundThread(std::function<void()> work) {
     pinThisLibrary();
     try {
         std::thread([work = std::move(work)] {
-            // Batch threads get their share of the processor but do not preempt the thread that
-            // woke them: a host's thread handing work over is not held up by the work itself.
+            // Idle-class threads get the processor when nothing else wants it and never preempt
+            // another thread: a host's thread handing work over is not held up by the work
+            // itself, and a thread that wakes (a kernel worker, another program) is placed on a
+            // processor running only such threads rather than on the game's. Under load they
+            // still get a small share, so delivery slows but does not stop.
             const sched_param parameters{};
-            ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &parameters);
-            // And the least weight: when a burst keeps them busy on a machine with few cores, the
-            // game's threads are not made to wait a time slice of theirs. The niceness of a Linux
-            // thread is its own.
+            ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &parameters);
+            // The least weight too, for kernels that treat the class as a hint. The niceness of
+            // a Linux thread is its own.
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
             tlsLibraryThread = true;
             work();
