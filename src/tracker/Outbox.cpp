@@ -337,6 +337,14 @@ struct Outbox::Impl {
     // or another) and returns how many are left. Looks at the files without `mutex`, so that
     // stores go on meanwhile.
     std::size_t forgetGone() {
+        // The records not yet written out are counted first: a write-out adds its files to
+        // `ownFiles` before it takes them off `unwritten`, so a request written out meanwhile is
+        // counted once or twice, never missed.
+        std::size_t notWritten = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            notWritten = unwritten;
+        }
         std::vector<std::string> asFiles;
         {
             const std::lock_guard<std::mutex> lock(ownMutex);
@@ -353,12 +361,9 @@ struct Outbox::Impl {
             for (const std::string& id : gone) ownFiles.erase(id);
             waiting = ownFiles.size();
         }
-        const std::lock_guard<std::mutex> lock(mutex);
-        return waiting + unwritten;
+        return waiting + notWritten;
     }
 
-    // Writes out what the intakes of processes that ended left, within the bound, and removes
-    // them. One still held by its process is its process's to write out.
     // The names in the intake folder other than this process's own parts, in order.
     std::vector<std::string> othersIntakeNames(const fs::path& intakeFolder) {
         std::vector<std::string> names;
@@ -394,6 +399,8 @@ struct Outbox::Impl {
         return entry.file.get();
     }
 
+    // Writes out what the intakes of processes that ended left, within the bound, and removes
+    // them. One still held by its process is its process's to write out.
     void recoverIntakes() {
         const std::lock_guard<std::mutex> one(writingOut);
         const fs::path intakeFolder = files->folder() / kIntakeName;
@@ -682,12 +689,16 @@ std::size_t Outbox::erase() {
             file->discard();
             impl.recovering.erase(name);
         }
+        std::vector<std::string> removed;
         for (const std::string& id : impl.files->listIds(false)) {
             std::error_code removeError;
-            if (fs::remove(impl.files->requestPath(id), removeError)) ++erased;
+            if (fs::remove(impl.files->requestPath(id), removeError)) removed.push_back(id);
         }
+        erased += removed.size();
+        // Only what went: a store without an intake writes its file outside `writingOut`, and a
+        // request stored while this ran is still this process's to wait for.
         const std::lock_guard<std::mutex> lock(impl.ownMutex);
-        impl.ownFiles.clear();
+        for (const std::string& id : removed) impl.ownFiles.erase(id);
     } catch (const std::exception& e) {
         impl.log(std::string("not all erased: ") + e.what());
     }
