@@ -3,47 +3,12 @@
 #include <charconv>
 #include <utility>
 
+#include "core/Utf.h"
+
 namespace ORBA {
 namespace Core {
 namespace Json {
 namespace {
-
-// Where the first ill-formed UTF-8 sequence of `text` starts, or text.size() when there is none.
-// Well-formed as Unicode defines it: no overlong forms, no encoded surrogates, nothing above
-// U+10FFFF, nothing cut short.
-std::size_t firstIllFormed(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-        const unsigned char lead = byte(at);
-        std::size_t length = 1;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead < 0x80) {
-            ++at;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return at;
-        }
-        if (text.size() - at < length) return at;
-        if (byte(at + 1) < low || byte(at + 1) > high) return at;
-        for (std::size_t i = 2; i < length; ++i) {
-            if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return at;
-        }
-        at += length;
-    }
-    return text.size();
-}
 
 // Tells `kind` apart from the text and where reading stopped, not from the library's message:
 // that message quotes the text.
@@ -54,7 +19,7 @@ ParseErrorKind kindOf(int id, std::size_t byte, const std::string& text) {
     if (byte > text.size()) return ParseErrorKind::EndOfText;
     // The reader checks UTF-8 within strings only, and a byte that is not UTF-8 fits nowhere
     // else either: a sequence going wrong at or before where it stopped is why it stopped.
-    if (firstIllFormed(std::string_view(text).substr(0, byte)) < byte) return ParseErrorKind::Utf8;
+    if (firstIllFormedUtf8(std::string_view(text).substr(0, byte)) < byte) return ParseErrorKind::Utf8;
     return ParseErrorKind::Syntax;
 }
 
@@ -156,7 +121,7 @@ void appendInteger(std::string& out, Integer number) {
 }  // namespace
 
 void appendQuoted(std::string& out, std::string_view text) {
-    if (firstIllFormed(text) != text.size()) {
+    if (firstIllFormedUtf8(text) != text.size()) {
         // The library's own error, as its writer gives it.
         out += writeValue(nlohmann::json(std::string(text)));
         return;

@@ -2,11 +2,17 @@
 // the system reports.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace ORBA {
 namespace Core {
+
+// Where the first ill-formed UTF-8 sequence of `text` starts, or text.size() when there is none.
+// Well-formed as Unicode defines it: no overlong forms, no encoded surrogates, nothing above
+// U+10FFFF, nothing cut short.
+std::size_t firstIllFormedUtf8(std::string_view text);
 
 // Converts UTF-8 to UTF-16; code points above U+FFFF become surrogate pairs. Throws
 // std::range_error("bad conversion") on ill-formed input: stray or missing continuation bytes,

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <mutex>
@@ -18,8 +17,6 @@
 #include "tracker/Consent.h"
 #include "tracker/DeliveryStatus.h"
 #include "tracker/Outbox.h"
-#include "tracker/OutboxFiles.h"
-#include "tracker/RequestFile.h"
 #include "core/KeptForever.h"
 
 namespace ORBA {
@@ -432,25 +429,11 @@ std::size_t Delivery::erase(const std::string& appId) {
         std::lock_guard<std::mutex> lock(engine_->mutex);
         box = engine_->outbox(appId).outbox.get();
     }
-    std::size_t erased = box->erase();
+    const std::size_t erased = box->erase();
     DeliveryStatus::instance().erased(appId, erased);
     // What was set aside (stored for another endpoint, damaged on the disk) is about the player
     // as much as what waits to be sent.
-    try {
-        const std::string folder = engine_->env.outboxFolder ? engine_->env.outboxFolder() : "";
-        if (folder.empty()) return erased;
-        namespace fs = std::filesystem;
-        const fs::path aside =
-            fs::u8path(folder) / RequestFile::appFolderName(appId) / OutboxNames::kSetAsideName;
-        std::error_code error;
-        for (fs::directory_iterator it(aside, error), end; !error && it != end; it.increment(error)) {
-            std::error_code removeError;
-            if (fs::remove_all(it->path(), removeError) > 0) ++erased;
-        }
-    } catch (const std::exception& e) {
-        Core::Logger::Log(std::string("Outbox of app ") + appId + ": set-aside files not all erased: " + e.what());
-    }
-    return erased;
+    return erased + box->eraseSetAside();
 }
 
 bool Delivery::flush(std::chrono::milliseconds timeout) {

@@ -705,6 +705,16 @@ std::size_t Outbox::erase() {
     return erased;
 }
 
+std::size_t Outbox::eraseSetAside() {
+    if (!impl_->files) return 0;
+    try {
+        return impl_->files->eraseSetAside();
+    } catch (const std::exception& e) {
+        impl_->log(std::string("set-aside files not all erased: ") + e.what());
+        return 0;
+    }
+}
+
 Outbox::Waiting Outbox::waiting() {
     Waiting found;
     if (!impl_->files) return found;

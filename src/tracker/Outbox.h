@@ -78,6 +78,9 @@ public:
     // process's intake holds, and the intakes that ended processes left (one still held by a
     // living process is its own to erase). Returns how many requests went.
     std::size_t erase();
+    // Erases what was set aside in the app id's outbox (stored for another endpoint, damaged on
+    // the disk); returns how many entries went.
+    std::size_t eraseSetAside();
     // What waits in the outbox: its request files (count, bytes, the age of the oldest in
     // seconds) and what this process's intake holds. Lists the folder.
     struct Waiting {

@@ -193,6 +193,17 @@ bool OutboxFiles::setAside(const fs::path& from, const std::string& name, const 
     return false;
 }
 
+std::size_t OutboxFiles::eraseSetAside() {
+    std::size_t erased = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(folder_ / kSetAsideName, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code removeError;
+        if (fs::remove_all(it->path(), removeError) > 0) ++erased;
+    }
+    return erased;
+}
+
 void OutboxFiles::keepSetAsideBounded() {
     fs::path newest;
     {

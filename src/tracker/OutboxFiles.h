@@ -71,6 +71,8 @@ public:
     bool setAside(const std::string& name, const char* problem, bool quiet = false);
     bool setAside(const std::filesystem::path& from, const std::string& name, const char* problem,
                   bool quiet = false);
+    // Removes everything set aside; returns how many entries went.
+    std::size_t eraseSetAside();
     // Removes the oldest set-aside files until kMaxSetAsideFiles hold; once per listing, not per
     // file, so that a flood of junk does not cost a listing of the set-aside folder each.
     void keepSetAsideBounded();

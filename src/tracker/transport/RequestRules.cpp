@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <stdexcept>
 
 #include "core/Utf.h"
 #include "orba/Logger.h"
@@ -19,12 +18,7 @@ bool fitsOnOneHeaderLine(const std::string& value) {
 // WinHTTP takes UTF-16 text; libcurl would pass any bytes. Refusing what is not UTF-8 keeps the
 // two back ends sending the same requests.
 bool wellFormedUtf8(const std::string& text) {
-    try {
-        Core::utf8ToUtf16(text);
-        return true;
-    } catch (const std::range_error&) {
-        return false;
-    }
+    return Core::firstIllFormedUtf8(text) == text.size();
 }
 
 constexpr std::int64_t kMostSeconds = 0x7FFFFFFF;  // a long on every system we build for
