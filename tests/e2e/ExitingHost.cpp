@@ -5,7 +5,8 @@
 //   orba_exiting_host COMMAND_FILE DELAY_US
 //
 // The library stays loaded (a game that calls exit does not unload it first); the exit status is
-// the process's own only when neither the exit nor the busy thread takes it down.
+// the process's own only when neither the exit nor the busy thread takes it down. A run that
+// stalls ends with 10 plus the step it stalled in (see `Step`).
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,10 @@ using CreateFn = const PluginInterface* (*)();
 
 std::atomic<bool> busy{false};
 
+// Where the program is, for the status of a run that stalls.
+enum Step : int { loading = 0, firstCommand = 1, firstBusyCommand = 2, exiting = 3 };
+std::atomic<int> step{loading};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,6 +46,14 @@ int main(int argc, char** argv) {
     }
     const long delayUs = std::strtol(argv[2], nullptr, 10);
 
+    // Started first, so that no thread of this program is still starting when the exit comes
+    // (Wine aborts a thread that starts while its process ends, and that can hang the exit).
+    // An exit that hangs fails the run rather than the whole suite's time limit.
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::seconds(6));
+        std::_Exit(10 + step.load());
+    }).detach();
+
     // Never unloaded: exit comes first.
     OrbaTools::SharedLibrary library(OrbaTools::executableFolder() +
                                      OrbaTools::trackerLibraryFileName());
@@ -51,7 +64,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const PluginInterface* plugin = create();
+    step = firstCommand;
     plugin->triggerEventCallback(first.c_str());
+    step = firstBusyCommand;
 
     std::thread([plugin, repeated] {
         for (;;) {
@@ -61,11 +76,7 @@ int main(int argc, char** argv) {
     }).detach();
     // The exit is to meet the thread in the middle of its work, not before its first command.
     while (!busy) std::this_thread::yield();
-    // An exit that hangs fails the run rather than the whole suite's time limit.
-    std::thread([] {
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        std::_Exit(3);
-    }).detach();
+    step = exiting;
     std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
     std::exit(0);
 }

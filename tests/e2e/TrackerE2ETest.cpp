@@ -687,6 +687,8 @@ TEST_F(DeliveryE2ETest, AGameExitsWhileItsThreadIsInsideACommand) {
             const int status =
                 runToEnd(host + " " + file + " " + std::to_string(delay), milliseconds(10000));
             std::remove(file.c_str());
+            // 10 to 13: the host's own watchdog found it stalled loading, in the first command,
+            // in the busy thread's first command or in the exit; -2: not even the watchdog ran.
             EXPECT_EQ(status, 0) << mode << " run " << run << ", exit after " << delay << " us";
             if (status != 0) break;
         }
