@@ -187,6 +187,24 @@ TEST_F(TransportE2ETest, UntrustedServerGetsNothing) {
 #endif
 }
 
+// A server the collector's caFile let through, on a connection still open, gets nothing meant to
+// be checked against the system's authorities (Wine's WinHTTP reuses connections across
+// sessions).
+TEST_F(TransportE2ETest, WhatACaFileTrustedGetsNothingMeantForTheSystemsAuthorities) {
+    ASSERT_EQ(postHttpRequest(collector_.request(kFirstOpenPath,
+                                                 eventBody(OrbaTest::uniqueMarker()), kUserAgent)),
+              202);
+    std::string body = eventBody(OrbaTest::uniqueMarker());
+    HttpRequest request = collector_.request(kFirstOpenPath, body, kUserAgent);
+    request.caFile.clear();
+    const HttpResult underSystem = sendHttpRequest(request);
+    EXPECT_EQ(underSystem.status, 0);
+    EXPECT_TRUE(startsWith(underSystem.failure, "certificate trust failed: ") ||
+                startsWith(underSystem.failure, "TLS handshake failed: "))
+        << underSystem.failure;
+    expectNotRecorded(body);
+}
+
 TEST_F(TransportE2ETest, RequestsThatMustNotBeSentAreNotAndSayWhy) {
     std::string body = eventBody(OrbaTest::uniqueMarker());
     auto make = [&] { return collector_.request(kFirstOpenPath, body, kUserAgent); };

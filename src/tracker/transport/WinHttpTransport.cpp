@@ -227,15 +227,16 @@ bool readWholeFile(const std::string& path, std::string& contents, std::string& 
     return true;
 }
 
-// What is wrong with a chain the system built, in words, from the errors of its trust status.
-std::string describeChainErrors(DWORD errors) {
+// What is wrong with a chain the system built, in words, from the errors of its trust status;
+// `anchors` names where its authorities were looked for.
+std::string describeChainErrors(DWORD errors, const std::string& anchors) {
     struct Known {
         DWORD flag;
         const char* words;
     };
     static const Known known[] = {
-        {CERT_TRUST_IS_PARTIAL_CHAIN, "no chain leads to an authority in the caFile"},
-        {CERT_TRUST_IS_UNTRUSTED_ROOT, "the chain ends at an authority not in the caFile"},
+        {CERT_TRUST_IS_PARTIAL_CHAIN, "no chain leads to an authority in "},
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, "the chain ends at an authority not in "},
         {CERT_TRUST_IS_NOT_TIME_VALID, "a certificate has expired or is not yet valid"},
         {CERT_TRUST_IS_REVOKED, "a certificate is revoked"},
         {CERT_TRUST_IS_NOT_SIGNATURE_VALID, "a signature does not verify"},
@@ -250,6 +251,9 @@ std::string describeChainErrors(DWORD errors) {
         if ((errors & each.flag) == 0) continue;
         if (!words.empty()) words += ", ";
         words += each.words;
+        if (each.flag == CERT_TRUST_IS_PARTIAL_CHAIN || each.flag == CERT_TRUST_IS_UNTRUSTED_ROOT) {
+            words += anchors;
+        }
     }
     if (words.empty()) words = "the chain is not trusted";
     return words + " (chain status " + hex32(errors) + ")";
@@ -287,15 +291,20 @@ int addPemCertificates(const std::string& pem, HCERTSTORE store) {
     return added;
 }
 
-// The authorities of a caFile, trusted instead of the system's: a chain engine whose only roots
-// they are, so that the system's own rules for chains (authority and path-length constraints,
-// key usage, dates, signatures) apply unchanged.
-class CallerAuthorities {
+// The authorities a server's certificate is checked against by the library itself, before a
+// request leaves: those of a caFile, trusted instead of the system's (a chain engine whose only
+// roots they are, so that the system's own rules for chains, such as authority and path-length
+// constraints, key usage, dates and signatures, apply unchanged), or the system's own.
+class Authorities {
 public:
+    // The system's authorities, as WinHTTP itself would check them.
+    static std::unique_ptr<Authorities> system() {
+        return std::unique_ptr<Authorities>(new Authorities(CertStore(nullptr), ChainEngine(nullptr)));
+    }
+
     // Null, with the reason in `failure`, when the file cannot be read, holds no certificate
     // or no engine can be made.
-    static std::unique_ptr<CallerAuthorities> load(const std::string& path,
-                                                   std::string& failure) {
+    static std::unique_ptr<Authorities> load(const std::string& path, std::string& failure) {
         std::string pem;
         if (!readWholeFile(path, pem, failure)) return nullptr;
         const char* step = "setting up the caFile's authorities failed";
@@ -325,9 +334,14 @@ public:
                 return nullptr;
             }
         }
-        return std::unique_ptr<CallerAuthorities>(
-            new CallerAuthorities(std::move(roots), ChainEngine(engine)));
+        return std::unique_ptr<Authorities>(
+            new Authorities(std::move(roots), ChainEngine(engine)));
     }
+
+    // Whether these are a caFile's, in place of the system's.
+    bool fromFile() const { return static_cast<bool>(roots_); }
+    // What the check is named in a failure.
+    const char* checkName() const { return fromFile() ? "caFile check" : "system check"; }
 
     // Why `server`, with the certificates it sent along, does not chain to one of the
     // authorities or is not fit to serve `host`; empty when it does and is.
@@ -341,19 +355,24 @@ public:
         para.RequestedUsage.Usage.cUsageIdentifier = 1;
         para.RequestedUsage.Usage.rgpszUsageIdentifier = serverAuth;
         PCCERT_CHAIN_CONTEXT built = nullptr;
-        // Only what the server sent and the file are used: nothing is fetched from the network.
+        // Against a file, only what the server sent and the file are used: nothing is fetched
+        // from the network. The system's check may fetch what WinHTTP's own would.
+        const DWORD flags =
+            fromFile() ? CERT_CHAIN_DISABLE_AIA | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL : 0;
         if (!CertGetCertificateChain(engine_.get(), server, nullptr, server->hCertStore, &para,
-                                     CERT_CHAIN_DISABLE_AIA | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL,
-                                     nullptr, &built)) {
+                                     flags, nullptr, &built)) {
             failed(failure, step, "CertGetCertificateChain");
             return failure;
         }
         Chain chain(built);
         if (chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) {
-            return std::string(step) + ": caFile check: " +
-                   describeChainErrors(chain->TrustStatus.dwErrorStatus);
+            return std::string(step) + ": " + checkName() + ": " +
+                   describeChainErrors(chain->TrustStatus.dwErrorStatus,
+                                       fromFile() ? "the caFile" : "the system's trust store");
         }
-        if (chain->cChain == 0) return std::string(step) + ": caFile check: the chain is empty";
+        if (chain->cChain == 0) {
+            return std::string(step) + ": " + checkName() + ": the chain is empty";
+        }
 
         HTTPSPolicyCallbackData ssl{};
         ssl.cbStruct = sizeof ssl;
@@ -375,11 +394,12 @@ public:
             std::string reason = std::string(code == static_cast<DWORD>(CERT_E_CN_NO_MATCH)
                                                  ? "host name check failed"
                                                  : step) +
-                                 ": caFile check: the SSL policy gave " + hex32(code);
+                                 ": " + checkName() + ": the SSL policy gave " + hex32(code);
             const std::string text = errorText(code);
             if (!text.empty()) reason += " (" + text + ")";
             return reason;
         }
+        if (!fromFile()) return std::string();
 
         // The engine ends chains at the file's authorities only; looking the anchor up keeps a
         // system authority out even where an engine would not honour that.
@@ -396,7 +416,7 @@ public:
     }
 
 private:
-    CallerAuthorities(CertStore roots, ChainEngine engine)
+    Authorities(CertStore roots, ChainEngine engine)
         : roots_(std::move(roots)), engine_(std::move(engine)) {}
 
     CertStore roots_;
@@ -404,7 +424,7 @@ private:
 };
 
 // Why the server's certificate is not trusted by `authorities` for `host`; empty when it is.
-std::string serverCertificateDistrust(HINTERNET request, const CallerAuthorities& authorities,
+std::string serverCertificateDistrust(HINTERNET request, const Authorities& authorities,
                                       const std::wstring& host) {
     PCCERT_CONTEXT certificate = nullptr;
     DWORD size = sizeof certificate;
@@ -456,16 +476,16 @@ std::string describeSecureFailure(DWORD flags) {
     return std::string(step) + ": " + words;
 }
 
-// What the status callback learns of one request: the check of a server against the caller's
-// own authorities, made once the TLS handshake is done and before the request goes out, and the
+// What the status callback learns of one request: the check of a server against the library's
+// own idea of its authorities, made once the TLS handshake is done and before the request goes out, and the
 // checks WinHTTP reports failed.
 struct ServerCheck {
     enum class Verdict { Pending, Trusted, Rejected };
 
-    ServerCheck(const CallerAuthorities* trusted, const std::wstring& server)
+    ServerCheck(const Authorities* trusted, const std::wstring& server)
         : authorities(trusted), host(server) {}
 
-    const CallerAuthorities* authorities;  // null: the system's authorities, no check of ours
+    const Authorities* authorities;  // null: WinHTTP's check alone
     const std::wstring& host;
     Verdict verdict = Verdict::Pending;
     std::string rejection;  // why the verdict is Rejected
@@ -513,19 +533,24 @@ HINTERNET openSession(const std::wstring& userAgent) {
 // session handle; the connection handle names the last server, and the caller's authorities
 // are read from their file once. A session serves one user agent and one way of trusting
 // servers, so that a connection accepted under a caller's file never carries a request meant
-// to be checked against the system's authorities, and the other way round.
+// to be checked against the system's authorities, and the other way round. Some WinHTTP
+// versions (Wine's) reuse a connection across sessions, though: once a caFile has been used,
+// the library checks servers against the system's authorities itself too, before a request
+// leaves.
 struct KeptState {
     std::mutex mutex;
     InternetHandle connection{nullptr};
     InternetHandle session{nullptr};
     std::wstring userAgent;
     std::string caFile;
-    std::unique_ptr<CallerAuthorities> authorities;
+    std::unique_ptr<Authorities> authorities;  // null: WinHTTP's check alone
     std::wstring host;
     INTERNET_PORT port = 0;
-    // Whether the server has passed the check of the caller's authorities, without any request
-    // failing since. Until it has, a request carrying nothing of value goes first.
+    // Whether the server has passed the check of `authorities`, without any request failing
+    // since. Until it has, a request carrying nothing of value goes first.
     bool serverChecked = false;
+    // Whether a session trusting a caFile was ever made. Never reset.
+    bool caFileUsed = false;
 
     void drop() {
         connection.reset(nullptr);
@@ -579,12 +604,13 @@ HINTERNET openRequest(HINTERNET connection, const wchar_t* verb, const std::wstr
 }
 
 // Has the status callback watch `request` for the checks WinHTTP reports failed and, when it is
-// `checked` against the caller's authorities, just before it is sent: WinHTTP is then told to
+// checked against `authorities`, just before it is sent. For a caFile's, WinHTTP is told to
 // accept an unknown root (dates and host name are still checked), and the callback checks the
-// chain against the caller's file instead.
-bool watchRequest(HINTERNET request, bool checked, std::string& failure) {
+// chain against the file instead.
+bool watchRequest(HINTERNET request, const Authorities* authorities, std::string& failure) {
     const char* step = "setting up the request failed";
-    if (checked) {
+    const bool checked = authorities != nullptr;
+    if (checked && authorities->fromFile()) {
         DWORD flags = 0;
         DWORD size = sizeof flags;
         if (!WinHttpQueryOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, &size)) flags = 0;
@@ -617,7 +643,7 @@ std::string watchedFailure(const ServerCheck& check, const char* step, const cha
 // sending rejects the server, and some WinHTTP versions do not report that step at all.
 bool probeServer(KeptState& kept, const Deadline& deadline, std::string& failure) {
     InternetHandle handle(openRequest(kept.connection.get(), L"HEAD", L"/", failure));
-    if (!handle || !watchRequest(handle.get(), true, failure) ||
+    if (!handle || !watchRequest(handle.get(), kept.authorities.get(), failure) ||
         !limitTimeouts(handle.get(), deadline, failure)) {
         return false;
     }
@@ -635,9 +661,9 @@ bool probeServer(KeptState& kept, const Deadline& deadline, std::string& failure
         return false;
     }
     if (check.verdict != ServerCheck::Verdict::Trusted) {
-        failure =
-            "certificate trust failed: this system does not let the server's certificate be "
-            "checked against the caFile before a request leaves";
+        failure = std::string("certificate trust failed: this system does not let the server's "
+                              "certificate be checked (") +
+                  kept.authorities->checkName() + ") before a request leaves";
         return false;
     }
     // The answer does not matter; taking it in hands the connection back for the next request.
@@ -699,8 +725,11 @@ bool postOnce(const HttpRequest& request, KeptState& kept, HttpResult& result) {
     if (!kept.session || kept.userAgent != userAgent || kept.caFile != request.caFile) {
         kept.drop();
         if (!request.caFile.empty()) {
-            kept.authorities = CallerAuthorities::load(request.caFile, failure);
+            kept.authorities = Authorities::load(request.caFile, failure);
             if (!kept.authorities) return false;
+            kept.caFileUsed = true;
+        } else if (kept.caFileUsed) {
+            kept.authorities = Authorities::system();
         }
         HINTERNET session = openSession(userAgent);
         if (session == nullptr) return failed(failure, "setting up the session failed", "WinHttpOpen");
@@ -728,7 +757,7 @@ bool postOnce(const HttpRequest& request, KeptState& kept, HttpResult& result) {
     InternetHandle handle(openRequest(kept.connection.get(), L"POST", path, failure));
     if (!handle) return false;
     const bool checked = kept.authorities != nullptr;
-    if (!watchRequest(handle.get(), checked, failure)) return false;
+    if (!watchRequest(handle.get(), kept.authorities.get(), failure)) return false;
 
     std::wstring headers = widen(std::string(Transport::kContentTypeLine) + "\r\n" +
                                  Transport::kAuthorizationPrefix + request.authorization);
@@ -759,9 +788,10 @@ bool postOnce(const HttpRequest& request, KeptState& kept, HttpResult& result) {
         // Without a verdict before the head left (the sending step was not reported this
         // time), nothing more is sent and the request does not count.
         if (check.verdict != ServerCheck::Verdict::Trusted) {
-            failure =
-                "certificate trust failed: the server's certificate was not checked against the "
-                "caFile before the request left, so its body was held back";
+            failure = std::string("certificate trust failed: the server's certificate was not "
+                                  "checked (") +
+                      kept.authorities->checkName() +
+                      ") before the request left, so its body was held back";
             return false;
         }
         DWORD offset = 0;
