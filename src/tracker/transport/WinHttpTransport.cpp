@@ -355,10 +355,12 @@ public:
         para.RequestedUsage.Usage.cUsageIdentifier = 1;
         para.RequestedUsage.Usage.rgpszUsageIdentifier = serverAuth;
         PCCERT_CHAIN_CONTEXT built = nullptr;
-        // Against a file, only what the server sent and the file are used: nothing is fetched
-        // from the network. The system's check may fetch what WinHTTP's own would.
-        const DWORD flags =
-            fromFile() ? CERT_CHAIN_DISABLE_AIA | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL : 0;
+        // Nothing is fetched from the network, which would not keep within the request's time.
+        // Against a file, only what the server sent and the file are used; the system's check
+        // may use the issuers WinHTTP's own check fetched before it.
+        const DWORD flags = fromFile()
+                                ? CERT_CHAIN_DISABLE_AIA | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL
+                                : CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL;
         if (!CertGetCertificateChain(engine_.get(), server, nullptr, server->hCertStore, &para,
                                      flags, nullptr, &built)) {
             failed(failure, step, "CertGetCertificateChain");
