@@ -67,34 +67,46 @@ std::string hex32(DWORD value) {
     return text;
 }
 
-// The names WinHTTP's documentation gives its own codes, for those a request meets.
-const char* winHttpErrorName(DWORD code) {
-    switch (code) {
-        case ERROR_WINHTTP_OUT_OF_HANDLES: return "ERROR_WINHTTP_OUT_OF_HANDLES";
-        case ERROR_WINHTTP_TIMEOUT: return "ERROR_WINHTTP_TIMEOUT";
-        case ERROR_WINHTTP_INTERNAL_ERROR: return "ERROR_WINHTTP_INTERNAL_ERROR";
-        case ERROR_WINHTTP_INVALID_URL: return "ERROR_WINHTTP_INVALID_URL";
-        case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "ERROR_WINHTTP_UNRECOGNIZED_SCHEME";
-        case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "ERROR_WINHTTP_NAME_NOT_RESOLVED";
-        case ERROR_WINHTTP_INVALID_OPTION: return "ERROR_WINHTTP_INVALID_OPTION";
-        case ERROR_WINHTTP_SHUTDOWN: return "ERROR_WINHTTP_SHUTDOWN";
-        case ERROR_WINHTTP_OPERATION_CANCELLED: return "ERROR_WINHTTP_OPERATION_CANCELLED";
-        case ERROR_WINHTTP_INCORRECT_HANDLE_TYPE: return "ERROR_WINHTTP_INCORRECT_HANDLE_TYPE";
-        case ERROR_WINHTTP_INCORRECT_HANDLE_STATE: return "ERROR_WINHTTP_INCORRECT_HANDLE_STATE";
-        case ERROR_WINHTTP_CANNOT_CONNECT: return "ERROR_WINHTTP_CANNOT_CONNECT";
-        case ERROR_WINHTTP_CONNECTION_ERROR: return "ERROR_WINHTTP_CONNECTION_ERROR";
-        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "ERROR_WINHTTP_SECURE_CERT_DATE_INVALID";
-        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "ERROR_WINHTTP_SECURE_CERT_CN_INVALID";
-        case ERROR_WINHTTP_SECURE_INVALID_CA: return "ERROR_WINHTTP_SECURE_INVALID_CA";
-        case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return "ERROR_WINHTTP_SECURE_CERT_REV_FAILED";
-        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "ERROR_WINHTTP_INVALID_SERVER_RESPONSE";
-        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "ERROR_WINHTTP_SECURE_CHANNEL_ERROR";
-        case ERROR_WINHTTP_SECURE_INVALID_CERT: return "ERROR_WINHTTP_SECURE_INVALID_CERT";
-        case ERROR_WINHTTP_SECURE_CERT_REVOKED: return "ERROR_WINHTTP_SECURE_CERT_REVOKED";
-        case ERROR_WINHTTP_SECURE_FAILURE: return "ERROR_WINHTTP_SECURE_FAILURE";
-        case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: return "ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE";
-        default: return nullptr;
+// WinHTTP's own codes a request meets: the name its documentation gives each and, where the code
+// names where a request failed whichever call gave it, that step.
+struct KnownCode {
+    DWORD code;
+    const char* name;
+    const char* step;  // null: the code says nothing of its own and the call's step stands
+};
+#define ORBA_KNOWN_CODE(code, step) {code, #code, step}
+const KnownCode kKnownCodes[] = {
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_OUT_OF_HANDLES, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_TIMEOUT, "timed out"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_INTERNAL_ERROR, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_INVALID_URL, "URL not usable"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_UNRECOGNIZED_SCHEME, "URL not usable"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_NAME_NOT_RESOLVED, "name resolution failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_INVALID_OPTION, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SHUTDOWN, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_OPERATION_CANCELLED, "cancelled"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_INCORRECT_HANDLE_TYPE, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_INCORRECT_HANDLE_STATE, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_CANNOT_CONNECT, "connect failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_CONNECTION_ERROR, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, "certificate date check failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_CERT_CN_INVALID, "host name check failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_INVALID_CA, "certificate trust failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_CERT_REV_FAILED, "revocation check failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_INVALID_SERVER_RESPONSE, nullptr),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "TLS handshake failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_INVALID_CERT, "certificate check failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_CERT_REVOKED, "certificate trust failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_FAILURE, "certificate check failed"),
+    ORBA_KNOWN_CODE(ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE, "certificate check failed"),
+};
+#undef ORBA_KNOWN_CODE
+
+const KnownCode* knownCode(DWORD code) {
+    for (const KnownCode& each : kKnownCodes) {
+        if (each.code == code) return &each;
     }
+    return nullptr;
 }
 
 // The system's text for `code`, without its line end; WinHTTP's own codes are described by
@@ -120,36 +132,13 @@ std::string errorText(DWORD code) {
     return message;
 }
 
-// What a code says about where a request failed, whichever call gave it; null when the code
-// says nothing of its own and the call's step stands.
-const char* stepOfCode(DWORD code) {
-    switch (code) {
-        case ERROR_WINHTTP_CANNOT_CONNECT: return "connect failed";
-        case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "name resolution failed";
-        case ERROR_WINHTTP_TIMEOUT: return "timed out";
-        case ERROR_WINHTTP_OPERATION_CANCELLED: return "cancelled";
-        case ERROR_WINHTTP_INVALID_URL:
-        case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "URL not usable";
-        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "TLS handshake failed";
-        case ERROR_WINHTTP_SECURE_INVALID_CA:
-        case ERROR_WINHTTP_SECURE_CERT_REVOKED: return "certificate trust failed";
-        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "host name check failed";
-        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "certificate date check failed";
-        case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return "revocation check failed";
-        case ERROR_WINHTTP_SECURE_INVALID_CERT:
-        case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-        case ERROR_WINHTTP_SECURE_FAILURE: return "certificate check failed";
-        default: return nullptr;
-    }
-}
-
 // "<step>: <call> gave error <code> <name> (<text>)", the step being what the code itself
 // names where it names one.
 std::string describeError(const char* step, const char* call, DWORD code) {
-    const char* named = stepOfCode(code);
-    std::string reason = std::string(named != nullptr ? named : step) + ": " + call +
-                         " gave error " + std::to_string(code);
-    if (const char* name = winHttpErrorName(code)) reason += std::string(" ") + name;
+    const KnownCode* known = knownCode(code);
+    if (known != nullptr && known->step != nullptr) step = known->step;
+    std::string reason = std::string(step) + ": " + call + " gave error " + std::to_string(code);
+    if (known != nullptr) reason += std::string(" ") + known->name;
     const std::string text = errorText(code);
     if (!text.empty()) reason += " (" + text + ")";
     return reason;
@@ -299,7 +288,8 @@ class Authorities {
 public:
     // The system's authorities, as WinHTTP itself would check them.
     static std::unique_ptr<Authorities> system() {
-        return std::unique_ptr<Authorities>(new Authorities(CertStore(nullptr), ChainEngine(nullptr)));
+        return std::unique_ptr<Authorities>(
+            new Authorities(CertStore(nullptr), ChainEngine(nullptr)));
     }
 
     // Null, with the reason in `failure`, when the file cannot be read, holds no certificate
@@ -478,9 +468,9 @@ std::string describeSecureFailure(DWORD flags) {
     return std::string(step) + ": " + words;
 }
 
-// What the status callback learns of one request: the check of a server against the library's
-// own idea of its authorities, made once the TLS handshake is done and before the request goes out, and the
-// checks WinHTTP reports failed.
+// What the status callback learns of one request: the library's own check of the server, made
+// once the TLS handshake is done and before the request goes out, and the checks WinHTTP reports
+// failed.
 struct ServerCheck {
     enum class Verdict { Pending, Trusted, Rejected };
 
@@ -640,6 +630,23 @@ std::string watchedFailure(const ServerCheck& check, const char* step, const cha
     return describeSecureFailure(check.secureFailure) + "; " + reason;
 }
 
+// Whether WinHttpSendRequest, which gave `sent`, sent the watched request; if not, says why.
+// Called at once, before any other system call can replace the error code.
+bool sendSucceeded(BOOL sent, InternetHandle& handle, const ServerCheck& check,
+                   std::string& failure) {
+    const DWORD sendError = sent ? ERROR_SUCCESS : GetLastError();
+    if (check.requestClosed) {
+        handle.release();  // closed by the status callback already
+        failure = check.rejection;
+        return false;
+    }
+    if (!sent) {
+        failure = watchedFailure(check, "sending failed", "WinHttpSendRequest", sendError);
+        return false;
+    }
+    return true;
+}
+
 // A request without a body or a header of value ("HEAD /"), to have the server checked before
 // a signed request leaves: Wine sends a request's head even when the check made just before
 // sending rejects the server, and some WinHTTP versions do not report that step at all.
@@ -652,16 +659,7 @@ bool probeServer(KeptState& kept, const Deadline& deadline, std::string& failure
     ServerCheck check(kept.authorities.get(), kept.host);
     BOOL sent = WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                    WINHTTP_NO_REQUEST_DATA, 0, 0, check.context());
-    const DWORD sendError = sent ? ERROR_SUCCESS : GetLastError();
-    if (check.requestClosed) {
-        handle.release();  // closed by the status callback already
-        failure = check.rejection;
-        return false;
-    }
-    if (!sent) {
-        failure = watchedFailure(check, "sending failed", "WinHttpSendRequest", sendError);
-        return false;
-    }
+    if (!sendSucceeded(sent, handle, check, failure)) return false;
     if (check.verdict != ServerCheck::Verdict::Trusted) {
         failure = std::string("certificate trust failed: this system does not let the server's "
                               "certificate be checked (") +
@@ -776,16 +774,7 @@ bool postOnce(const HttpRequest& request, KeptState& kept, HttpResult& result) {
                                      static_cast<DWORD>(headers.size()),
                                      const_cast<char*>(request.body.data()), bodySize, bodySize,
                                      check.context());
-    const DWORD sendError = sent ? ERROR_SUCCESS : GetLastError();
-    if (check.requestClosed) {
-        handle.release();  // closed by the status callback already
-        failure = check.rejection;
-        return false;
-    }
-    if (!sent) {
-        failure = watchedFailure(check, "sending failed", "WinHttpSendRequest", sendError);
-        return false;
-    }
+    if (!sendSucceeded(sent, handle, check, failure)) return false;
     if (checked) {
         // Without a verdict before the head left (the sending step was not reported this
         // time), nothing more is sent and the request does not count.
